@@ -1,0 +1,62 @@
+// The command interpreter: cube registers, move history and the word loop.
+// Callable in-process: streams in, output on the given streams, exit status
+// back.
+#pragma once
+
+#include <istream>
+#include <ostream>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cube/cube_state.h"
+#include "search/drivers.h"
+#include "search/session.h"
+
+namespace tessel {
+
+class Interpreter {
+ public:
+  Interpreter(std::istream& in, std::ostream& out, std::ostream& err);
+
+  // Options, banner, then the word loop until input ends or a command
+  // fails. Returns the exit status.
+  int run(std::span<const std::string> args);
+
+  // Test hooks: the state after run().
+  const Cube& current_state() const { return current_state_; }
+  const Cube& starting_position() const { return starting_position_; }
+  const std::vector<int>& move_history() const { return move_history_; }
+  const search_parameters& parameters() const { return parameters_; }
+  SearchSession& session() { return session_; }
+
+  // Caps every search's depth whatever the input says (fuzzing).
+  void set_depth_cap(int cap) { depth_cap_ = cap; }
+
+ private:
+  void loop();
+  bool run_command(const std::string& word);
+  std::string read_argument(const char* command);
+
+  void calculate_repetitions();
+  void print();
+  void set();
+  void set_mask(const Cube& cube);
+  search_parameters search_copy() const;
+
+  std::istream& in_;
+  std::ostream& out_;
+  std::ostream& err_;
+  SearchSession session_;
+  Cube current_state_;
+  Cube starting_position_;
+  std::vector<int> move_history_;
+  search_parameters parameters_;
+  int depth_cap_ = kMaxSearchDepth;
+};
+
+// Runs a whole session: what main does with the standard streams.
+int run_tessel(std::span<const std::string> args, std::istream& in, std::ostream& out,
+               std::ostream& err);
+
+}  // namespace tessel

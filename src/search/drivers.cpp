@@ -1,0 +1,103 @@
+#include "search/drivers.h"
+
+#include <array>
+#include <string>
+
+#include "cube/masks.h"
+#include "cube/moves.h"
+#include "search/join.h"
+#include "search/level_cache.h"
+
+namespace tessel {
+
+namespace {
+
+// One side of a bidirectional search: its cache and its newest level.
+struct search_side {
+  growing_cache cache;
+  std::size_t level_start = 0;
+  std::size_t level_end = 1;
+  int direction;
+
+  search_side(const Cube& root, int dir, MemoryBudget& budget) : cache(budget), direction(dir) {
+    cache.cubes()[0] = pack_ce(root, 0);
+  }
+
+  void grow(const LegalMoves& legal) {
+    cache.reserve(level_end + 1);
+    cache.cubes()[level_end] = level_marker(level_start);
+    const std::size_t new_end = generate_new_level(cache, level_start, level_end, direction, legal);
+    level_start = level_end + 1;
+    level_end = new_end;
+  }
+
+  LevelRange newest() const { return {cache.cubes(), level_start, level_end}; }
+};
+
+}  // namespace
+
+void solve(const Cube& first, const Cube& second, search_parameters parameters,
+           SearchSession& session) {
+  std::array<search_side, 2> sides = {search_side(first, kForward, session.budget()),
+                                      search_side(second, kBackward, session.budget())};
+  int levels = 0;
+  std::int64_t found_total = 0;
+  const std::int64_t wanted = parameters.max_number_of_sequences;
+  for (;;) {
+    sides[static_cast<std::size_t>(levels % 2)].grow(session.legal());
+    ++levels;
+    session.info("Searching " + std::to_string(levels) + " move solutions...");
+    found_total += find_sequence(sides[0].newest(), sides[1].newest(), wanted - found_total,
+                                 [&session](std::span<const int> moves) {
+                                   session.write_line(sequence_text(moves) + "\n");
+                                   return true;
+                                 });
+    if (found_total >= wanted) break;
+    if (found_total > 0 && parameters.max_depth_after_first_match >= 0 &&
+        static_cast<std::int64_t>(parameters.max_depth_after_first_match) + levels <
+            parameters.max_depth_of_search)
+      parameters.max_depth_of_search = parameters.max_depth_after_first_match + levels;
+    if (levels >= parameters.max_depth_of_search) break;
+  }
+}
+
+std::optional<std::vector<int>> solve_single_phase(const Cube& start, const Cube& target,
+                                                   int side_depth_limit, SearchSession& session) {
+  std::array<search_side, 2> sides = {search_side(start, kForward, session.budget()),
+                                      search_side(target, kBackward, session.budget())};
+  std::optional<std::vector<int>> result;
+  const auto keep_first = [&result](std::span<const int> moves) {
+    result.emplace(moves.begin(), moves.end());
+    return false;
+  };
+  for (int pass = 0; pass < side_depth_limit; ++pass) {
+    for (auto& side : sides) {
+      side.grow(session.legal());
+      if (find_sequence(sides[0].newest(), sides[1].newest(), 1, keep_first) > 0) return result;
+    }
+  }
+  return result;
+}
+
+void solve_two_phase(std::span<const int> history, int side_depth_limit, SearchSession& session) {
+  const Cube domino = add_domino_elements(empty_cube());
+  Cube start = domino;
+  for (int m : history) start = apply_move(m, start);
+
+  session.legal().set_3gen("RLFBDU");
+  const auto phase1 = solve_single_phase(start, domino, side_depth_limit, session);
+  std::string line = phase1 ? sequence_text(*phase1) : std::string();
+  line += "  ";
+  session.legal().set_3gen("R2L2F2B2DU");
+  if (phase1) {
+    Cube scrambled = full_cube();
+    for (int m : history) scrambled = apply_move(m, scrambled);
+    for (int m : *phase1) scrambled = apply_move(m, scrambled);
+    const auto phase2 = solve_single_phase(scrambled, full_cube(), side_depth_limit, session);
+    if (phase2) line += sequence_text(*phase2);
+  }
+  line += '\n';
+  session.write_line(line);
+}
+
+}  // namespace tessel

@@ -1,0 +1,38 @@
+// Whole searches: all sequences by increasing length, one shortest
+// sequence, and the two-phase solution of a move history.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "cube/cube_state.h"
+#include "search/session.h"
+
+namespace tessel {
+
+inline constexpr int kMaxSearchDepth = 22;
+
+struct search_parameters {
+  std::int32_t max_number_of_sequences = 1000000;
+  std::int32_t max_depth_after_first_match = -1;  // negative: no limit
+  std::int32_t max_depth_of_search = kMaxSearchDepth;
+};
+
+// Prints, shortest first, every sequence of legal moves that turns `first`
+// into `second`, with a progress line per length, within the limits.
+void solve(const Cube& first, const Cube& second, search_parameters parameters,
+           SearchSession& session);
+
+// A shortest sequence from start to target within 2 * side_depth_limit
+// moves, or nothing. Prints nothing.
+std::optional<std::vector<int>> solve_single_phase(const Cube& start, const Cube& target,
+                                                   int side_depth_limit, SearchSession& session);
+
+// Solves the cube that the move history makes from the solved cube: to the
+// domino target with all face turns, then home with R2 L2 F2 B2 U D. Prints
+// both phases on one line and leaves the legal moves at the phase-2 set.
+void solve_two_phase(std::span<const int> history, int side_depth_limit, SearchSession& session);
+
+}  // namespace tessel

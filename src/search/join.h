@@ -1,0 +1,63 @@
+// Joining the newest levels of the two sides of a search, and rebuilding
+// the move sequences behind a matched position.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <span>
+#include <vector>
+
+#include "search/level_cache.h"
+
+namespace tessel {
+
+// One level of a cache: entries [start, end), preceded by their marker.
+struct LevelRange {
+  const PackedCube* cubes;
+  std::size_t start;
+  std::size_t end;
+};
+
+// Paths of one length, stored one after another in application order.
+struct sequence_list {
+  int length = 0;
+  std::size_t count = 0;
+  std::vector<int> moves;
+
+  std::span<const int> path(std::size_t k) const {
+    const auto n = static_cast<std::size_t>(length);
+    return {moves.data() + k * n, n};
+  }
+  // Appends a path given last move first. All paths must be equally long.
+  void add_reverse_sequence(std::span<const int> reversed);
+};
+
+// The smallest index in [left, right) holding the key's position, or right
+// when the level does not hold it.
+std::size_t find_index_in_cache_level(const PackedCube* cubes, std::size_t left, std::size_t right,
+                                      const PackedCube& key);
+
+// Appends to `list` every path from the root to entry `index`, which lies in
+// the level starting at `level_start`.
+void find_cache_sequence(sequence_list& list, const PackedCube* cubes, std::size_t level_start,
+                         std::size_t index);
+
+// Receives each accepted sequence; returns false to stop the join.
+using SequenceSink = std::function<bool(std::span<const int>)>;
+
+// Joins two levels: every position in both is rebuilt into its forward and
+// backward paths; each forward path followed by the reversed, inverted
+// backward path is a sequence from the forward root to the backward root.
+// Sequences that break the pruning rule are dropped; the others go to
+// `sink` in output order. Stops after max_count accepted sequences (tested
+// after each acceptance) or when the sink says so; returns the number
+// accepted.
+std::int64_t find_sequence(const LevelRange& forward, const LevelRange& backward,
+                           std::int64_t max_count, const SequenceSink& sink);
+
+// Move names, each followed by one blank.
+std::string sequence_text(std::span<const int> moves);
+
+}  // namespace tessel

@@ -1,0 +1,94 @@
+// Level caches: all positions one search side reaches, level by level, as
+// packed cubes in one growing array.
+//
+//   index 0        the root (the side's end position, last move 0)
+//   index 1        marker of level 1: low word 0 (start of level 0)
+//   2 .. e1-1      level 1
+//   e1             marker of level 2: low word 2 (start of level 1)
+//   e1+1 .. e2-1   level 2, and so on.
+//
+// Every level is sorted in cube-state order; entries of one position keep
+// the order in which they were generated (parent index, then legal-list
+// position), and no two entries of one position share a last move. A marker
+// has a zero high word, so it sorts below every real position.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "search/legal_moves.h"
+#include "search/packed_cube.h"
+
+namespace tessel {
+
+// How many bytes all level caches of one search may hold together. Growing
+// past it ends the search with "ERROR: not enough memory" instead of
+// letting the kernel kill the process.
+class MemoryBudget {
+ public:
+  // A budget of most of the machine's physical memory.
+  MemoryBudget();
+  explicit MemoryBudget(std::size_t bytes) : limit_(bytes) {}
+
+  std::size_t limit() const { return limit_; }
+  std::size_t in_use() const { return in_use_; }
+  std::size_t remaining() const { return limit_ > in_use_ ? limit_ - in_use_ : 0; }
+  void take(std::size_t bytes) { in_use_ += bytes; }
+  void give_back(std::size_t bytes) { in_use_ -= bytes; }
+
+ private:
+  std::size_t limit_;
+  std::size_t in_use_ = 0;
+};
+
+inline constexpr std::size_t initial_cache_size = 16384;
+
+// One side's levels. Move-only; frees its array on destruction.
+class growing_cache {
+ public:
+  explicit growing_cache(MemoryBudget& budget);
+  ~growing_cache();
+  growing_cache(const growing_cache&) = delete;
+  growing_cache& operator=(const growing_cache&) = delete;
+
+  PackedCube* cubes() { return cubes_; }
+  const PackedCube* cubes() const { return cubes_; }
+  std::size_t used() const { return used_; }
+  std::size_t capacity() const { return capacity_; }
+  void set_used(std::size_t used) { used_ = used; }
+
+  // Makes sure indices [0, n) are allocated, doubling the capacity as often
+  // as needed (the last step may stop at the budget). Existing entries keep
+  // their indices and values. Throws Failure("ERROR: not enough memory").
+  void reserve(std::size_t n);
+
+ private:
+  MemoryBudget& budget_;
+  PackedCube* cubes_ = nullptr;
+  std::size_t used_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+// A level marker: the start index of the level before it.
+constexpr PackedCube level_marker(std::size_t previous_start) {
+  return {static_cast<std::uint64_t>(previous_start), 0};
+}
+constexpr std::size_t marker_value(const PackedCube& marker) {
+  return static_cast<std::size_t>(marker.lo);
+}
+
+// Expands the level [start, end) by every legal move the pruning rule
+// allows (the root at index 0 is exempt), drops moves that change nothing,
+// writes the new level at [end + 1, result) in the order described above
+// and returns its end. Index `end` must already hold the new level's marker.
+std::size_t generate_new_level(growing_cache& cache, std::size_t start, std::size_t end,
+                               int direction, const LegalMoves& legal);
+
+// Within every run of one position in [begin, end), keeps only the first
+// entry for each last move; compacts in place and returns the new end.
+std::size_t remove_duplicates(PackedCube* cubes, std::size_t begin, std::size_t end);
+
+// Whether [begin, end) is in cube-state order.
+bool is_sorted_by_cube_state(const PackedCube* cubes, std::size_t begin, std::size_t end);
+
+}  // namespace tessel

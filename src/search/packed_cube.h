@@ -1,0 +1,115 @@
+// The 128-bit packed cube: a cube state and the move that reached it.
+//
+//   bit   0        8     20                  56  62 64                 125 127
+//         | move   | c4..c7 | c12..c23        | e0 e1 |e2| e3 ... e23      |
+//         +--------+--------+-----------------+-------+--+----------------+
+//          8 bits    4 x 3    12 x 3 bits        24 x 3 bits (edge sticker 2
+//                                                 straddles the two words)
+//
+// lo holds bits 0..63, hi bits 64..127 (in memory: lo first, so the 16 bytes
+// are the value in little-endian order). Bits 0..7: last move, 0..53 (the
+// root of a search stores 0). Bits 8..127: forty 3-bit colour codes 0..7,
+// lowest bit first: corner stickers 4..7, then 12..23 (cube bytes 28..31,
+// 36..47), then edge stickers 0..23 (cube bytes 0..23). The U/D sticker of
+// every corner (corner stickers 0..3, 8..11) is not stored; unpacking derives
+// it from the other two through corner_third_colour.
+//
+// Two orders: cube-state order compares bits 8..127 as one unsigned number;
+// full order compares all 128 bits (cube-state order, ties broken by move).
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "cube/cube_state.h"
+
+namespace tessel {
+
+struct alignas(16) PackedCube {
+  std::uint64_t lo = 0;
+  std::uint64_t hi = 0;
+
+  friend constexpr bool operator==(const PackedCube&, const PackedCube&) = default;
+};
+static_assert(sizeof(PackedCube) == 16);
+
+inline constexpr int kPackedFields = 40;
+
+// Cube byte of every packed field, lowest field first.
+inline constexpr std::array<std::uint8_t, kPackedFields> kPackedFieldBytes = [] {
+  std::array<std::uint8_t, kPackedFields> a{};
+  std::size_t k = 0;
+  for (int c = 4; c < 8; ++c) a[k++] = static_cast<std::uint8_t>(kCornerBase + c);
+  for (int c = 12; c < 24; ++c) a[k++] = static_cast<std::uint8_t>(kCornerBase + c);
+  for (int e = 0; e < 24; ++e) a[k++] = static_cast<std::uint8_t>(e);
+  return a;
+}();
+
+// Colour of a corner's third sticker given the other two in cyclic order,
+// indexed first * 8 + second; -1 where no representable corner shows the pair.
+inline constexpr std::array<std::int32_t, 64> corner_third_colour = [] {
+  std::array<std::int32_t, 64> t{};
+  t.fill(-1);
+  constexpr int triples[8][3] = {{7, 9, 14},  {8, 6, 23}, {15, 11, 18}, {19, 10, 22},
+                                 {3, 5, 12},  {4, 2, 21}, {16, 1, 13},  {0, 17, 20}};
+  for (const auto& p : triples) {
+    const int s0 = p[0] / 4, s1 = p[1] / 4, s2 = p[2] / 4;
+    t[static_cast<std::size_t>(s0 * 8 + s1)] = s2;
+    t[static_cast<std::size_t>(s1 * 8 + s2)] = s0;
+    t[static_cast<std::size_t>(s2 * 8 + s0)] = s1;
+  }
+  for (int i = 0; i <= 6; ++i) t[static_cast<std::size_t>(i * 8 + i)] = i;
+  t[7 * 8 + 7] = 6;
+  t[7 * 8 + 6] = 7;
+  t[6 * 8 + 7] = 7;
+  return t;
+}();
+
+// Derived corner stickers and the two stored corner stickers they come from.
+struct DerivedCorner {
+  std::uint8_t target, first, second;  // corner sticker numbers
+};
+inline constexpr std::array<DerivedCorner, 8> kDerivedCorners = {{
+    {0, 17, 20}, {1, 13, 16}, {2, 21, 4}, {3, 5, 12},
+    {8, 6, 23}, {9, 14, 7}, {10, 22, 19}, {11, 18, 15},
+}};
+
+// Packs a cube (every byte 0..7) with its last move.
+PackedCube pack_ce(const Cube& cube, int last_move);
+// Unpacks into a cube and the last move.
+void unpack_ce(Cube& cube, int& last_move, const PackedCube& packed);
+Cube unpack_cube(const PackedCube& packed);
+
+constexpr int unpack_last_move(const PackedCube& p) { return static_cast<int>(p.lo & 0xFF); }
+
+// The packed cube with its last move replaced.
+constexpr PackedCube with_last_move(PackedCube p, int m) {
+  p.lo = (p.lo & ~std::uint64_t{0xFF}) | static_cast<std::uint8_t>(m);
+  return p;
+}
+
+// Orders as three-way comparisons (-1, 0, 1).
+constexpr int compare_packed_cubes_only_cube_state(const PackedCube& a, const PackedCube& b) {
+  if (a.hi != b.hi) return a.hi < b.hi ? -1 : 1;
+  const std::uint64_t la = a.lo >> 8, lb = b.lo >> 8;
+  if (la != lb) return la < lb ? -1 : 1;
+  return 0;
+}
+constexpr int compare_packed_cubes_full(const PackedCube& a, const PackedCube& b) {
+  if (a.hi != b.hi) return a.hi < b.hi ? -1 : 1;
+  if (a.lo != b.lo) return a.lo < b.lo ? -1 : 1;
+  return 0;
+}
+constexpr bool same_cube_state(const PackedCube& a, const PackedCube& b) {
+  return a.hi == b.hi && (a.lo >> 8) == (b.lo >> 8);
+}
+constexpr bool cube_state_less(const PackedCube& a, const PackedCube& b) {
+  return a.hi < b.hi || (a.hi == b.hi && (a.lo >> 8) < (b.lo >> 8));
+}
+
+// Whether packing then unpacking gives back the cube and the move. The
+// print command runs it; false means the cube cannot be represented.
+enum class PackingCheck { ok, wrong_cube, wrong_move };
+PackingCheck check_packing(const Cube& cube, int last_move, Cube* unpacked = nullptr);
+
+}  // namespace tessel

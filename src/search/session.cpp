@@ -1,0 +1,23 @@
+#include "search/session.h"
+
+#include <string>
+
+#include "core/failure.h"
+
+namespace tessel {
+
+void SearchSession::info(std::string_view text) {
+  if (!print_info_) return;
+  std::string line = "INFO: ";
+  line += text;
+  line += '\n';
+  out_ << line;
+}
+
+void SearchSession::write_line(std::string_view line) {
+  out_ << line;
+  out_.flush();
+  if (!out_) fail(kOutputFailed);
+}
+
+}  // namespace tessel

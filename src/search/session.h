@@ -1,0 +1,41 @@
+// What a search shares with the command session that runs it: the legal
+// move list, the info switch, the output streams and the memory budget.
+#pragma once
+
+#include <ostream>
+#include <string_view>
+
+#include "search/legal_moves.h"
+#include "search/level_cache.h"
+
+namespace tessel {
+
+class SearchSession {
+ public:
+  SearchSession(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+
+  std::ostream& out() { return out_; }
+  std::ostream& err() { return err_; }
+
+  LegalMoves& legal() { return legal_; }
+  MemoryBudget& budget() { return budget_; }
+
+  // Informational messages: "INFO: ", the text and a line end, unless
+  // switched off.
+  void info(std::string_view text);
+  bool info_enabled() const { return print_info_; }
+  void disable_info_messages() { print_info_ = false; }
+
+  // Writes a whole line to standard output and flushes it; a closed or
+  // failing output ends the run.
+  void write_line(std::string_view line);
+
+ private:
+  std::ostream& out_;
+  std::ostream& err_;
+  LegalMoves legal_;
+  MemoryBudget budget_;
+  bool print_info_ = true;
+};
+
+}  // namespace tessel
