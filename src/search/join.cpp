@@ -35,8 +35,10 @@ std::size_t find_index_in_cache_level(const PackedCube* cubes, std::size_t left,
 
 namespace {
 
+// Paths that break the pruning rule inside one side are not collected: a
+// joined sequence containing one would be dropped anyway.
 void collect_paths(sequence_list& list, std::vector<int>& path, const PackedCube* cubes,
-                   std::size_t level_start, std::size_t index) {
+                   std::size_t level_start, std::size_t index, int direction) {
   if (index == 0) {
     list.add_reverse_sequence(path);
     return;
@@ -55,17 +57,19 @@ void collect_paths(sequence_list& list, std::vector<int>& path, const PackedCube
   std::size_t i = find_index_in_cache_level(cubes, previous_start, marker, key);
   if (i == marker) fail("Internal assertion failed! Couldn't restore the move sequence.!\n");
   path.push_back(move);
-  for (; i < marker && same_cube_state(cubes[i], key); ++i)
-    collect_paths(list, path, cubes, previous_start, i);
+  for (; i < marker && same_cube_state(cubes[i], key); ++i) {
+    if (i != 0 && is_forbidden_pair(move, unpack_last_move(cubes[i]), direction)) continue;
+    collect_paths(list, path, cubes, previous_start, i, direction);
+  }
   path.pop_back();
 }
 
 }  // namespace
 
 void find_cache_sequence(sequence_list& list, const PackedCube* cubes, std::size_t level_start,
-                         std::size_t index) {
+                         std::size_t index, int direction) {
   std::vector<int> path;
-  collect_paths(list, path, cubes, level_start, index);
+  collect_paths(list, path, cubes, level_start, index, direction);
 }
 
 std::int64_t find_sequence(const LevelRange& forward, const LevelRange& backward,
@@ -93,12 +97,16 @@ std::int64_t find_sequence(const LevelRange& forward, const LevelRange& backward
       ++j_end;
     for (std::size_t a = i; a < i_end; ++a) {
       for (std::size_t b = j; b < j_end; ++b) {
+        // The two moves that meet in the middle are known without
+        // rebuilding anything: a forbidden pair there drops every join.
+        if (a != 0 && b != 0 &&
+            is_forbidden_pair(reverse_rotation(unpack_last_move(backward.cubes[b])),
+                              unpack_last_move(forward.cubes[a]), kForward))
+          continue;
         sf = {};
         sb = {};
-        find_cache_sequence(sf, forward.cubes, forward.start, a);
-        find_cache_sequence(sb, backward.cubes, backward.start, b);
-        if (sf.count == 0 || sb.count == 0)
-          fail("Internal assertion failed! It was impossible to reconstruct a sequence.\n");
+        find_cache_sequence(sf, forward.cubes, forward.start, a, kForward);
+        find_cache_sequence(sb, backward.cubes, backward.start, b, kBackward);
         for (std::size_t k = 0; k < sf.count; ++k) {
           const auto fp = sf.path(k);
           for (std::size_t n = 0; n < sb.count; ++n) {

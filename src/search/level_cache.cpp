@@ -1,12 +1,18 @@
 #include "search/level_cache.h"
 
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include <algorithm>
+#include <array>
+#include <vector>
 #include <cstdlib>
 
 #include "core/failure.h"
 #include "cube/moves.h"
+#include "search/packed_moves.h"
 
 namespace tessel {
 
@@ -24,17 +30,47 @@ std::size_t physical_memory_bytes() {
 // Leave room for the rest of the process and the system.
 MemoryBudget::MemoryBudget() : limit_(physical_memory_bytes() / 8 * 7) {}
 
+namespace {
+
+// Cache memory comes straight from the kernel where it can: pages are
+// touched only when first written, large regions use huge pages (fewer
+// faults and TLB misses while a level is scattered into buckets), and
+// growing remaps the pages instead of copying them.
+#if defined(__linux__)
+void* map_entries(std::size_t bytes) {
+  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  madvise(p, bytes, MADV_HUGEPAGE);
+  return p;
+}
+void* remap_entries(void* old, std::size_t old_bytes, std::size_t bytes) {
+  void* p = mremap(old, old_bytes, bytes, MREMAP_MAYMOVE);
+  if (p == MAP_FAILED) return nullptr;
+  madvise(p, bytes, MADV_HUGEPAGE);
+  return p;
+}
+void unmap_entries(void* p, std::size_t bytes) {
+  if (p != nullptr) munmap(p, bytes);
+}
+#else
+void* map_entries(std::size_t bytes) { return std::malloc(bytes); }
+void* remap_entries(void* old, std::size_t, std::size_t bytes) { return std::realloc(old, bytes); }
+void unmap_entries(void* p, std::size_t) { std::free(p); }
+#endif
+
+}  // namespace
+
 growing_cache::growing_cache(MemoryBudget& budget) : budget_(budget) {
   constexpr std::size_t bytes = initial_cache_size * sizeof(PackedCube);
   if (budget_.remaining() < bytes) fail(kOutOfMemory);
-  cubes_ = static_cast<PackedCube*>(std::malloc(bytes));
+  cubes_ = static_cast<PackedCube*>(map_entries(bytes));
   if (cubes_ == nullptr) fail(kOutOfMemory);
   budget_.take(bytes);
   capacity_ = initial_cache_size;
 }
 
 growing_cache::~growing_cache() {
-  std::free(cubes_);
+  unmap_entries(cubes_, capacity_ * sizeof(PackedCube));
   budget_.give_back(capacity_ * sizeof(PackedCube));
 }
 
@@ -45,11 +81,12 @@ void growing_cache::reserve(std::size_t n) {
   const std::size_t room = budget_.remaining() / sizeof(PackedCube);
   std::size_t grown = std::min(wanted, capacity_ + room);
   if (grown < n) fail(kOutOfMemory);
-  void* p = std::realloc(cubes_, grown * sizeof(PackedCube));
+  const std::size_t old_bytes = capacity_ * sizeof(PackedCube);
+  void* p = remap_entries(cubes_, old_bytes, grown * sizeof(PackedCube));
   if (p == nullptr) {
     // Doubling did not fit: try just what is needed before giving up.
     grown = n;
-    p = std::realloc(cubes_, grown * sizeof(PackedCube));
+    p = remap_entries(cubes_, old_bytes, grown * sizeof(PackedCube));
     if (p == nullptr) fail(kOutOfMemory);
   }
   cubes_ = static_cast<PackedCube*>(p);
@@ -80,35 +117,165 @@ bool is_sorted_by_cube_state(const PackedCube* cubes, std::size_t begin, std::si
   return true;
 }
 
-std::size_t generate_new_level(growing_cache& cache, std::size_t start, std::size_t end,
-                               int direction, const LegalMoves& legal) {
-  // A move listed twice yields the same children twice; the duplicates
-  // would be merged anyway, so each move is tried once, in list order.
-  std::vector<int> moves(legal.moves().begin(), legal.moves().end());
-  moves.erase(std::unique(moves.begin(), moves.end()), moves.end());
+namespace {
 
-  std::size_t write = end + 1;
-  cache.reserve(write + 1);
-  Cube parent;
-  Cube child;
-  for (std::size_t i = start; i < end; ++i) {
-    int previous = 0;
-    unpack_ce(parent, previous, cache.cubes()[i]);
-    for (int m : moves) {
-      if (i != 0 && is_forbidden_pair(m, previous, direction)) continue;
-      apply_move(m, child, parent);
-      if (child == parent) continue;
-      cache.reserve(write + 1);
-      cache.cubes()[write++] = pack_ce(child, m);
+// Moves each parent may be expanded by: the distinct legal moves in list
+// order, less those the pruning rule forbids after the parent's last move.
+struct MoveChoice {
+  std::array<std::array<std::uint8_t, kMoveCount>, kMoveCount> after{};
+  std::array<std::uint8_t, kMoveCount> count_after{};
+  std::array<std::uint8_t, kMoveCount> root{};
+  std::uint8_t root_count = 0;
+
+  MoveChoice(const LegalMoves& legal, int direction) {
+    std::uint64_t seen = 0;
+    for (int m : legal.moves()) {
+      const std::uint64_t bit = std::uint64_t{1} << m;
+      if (seen & bit) continue;
+      seen |= bit;
+      root[root_count++] = static_cast<std::uint8_t>(m);
+      for (int p = 0; p < kMoveCount; ++p)
+        if (!is_forbidden_pair(m, p, direction))
+          after[static_cast<std::size_t>(p)][count_after[static_cast<std::size_t>(p)]++] =
+              static_cast<std::uint8_t>(m);
     }
   }
-  PackedCube* cubes = cache.cubes();
-  std::stable_sort(cubes + end + 1, cubes + write, cube_state_less);
-  if (!is_sorted_by_cube_state(cubes, end + 1, write))
-    fail("ERROR: Bug found, SORTING FAILURE\n");
-  write = remove_duplicates(cubes, end + 1, write);
-  cache.set_used(write);
-  return write;
+};
+
+// Calls sink(child) for every child of [start, end), in generation order:
+// parent index, then legal-list position. Moves that change nothing are
+// skipped: a child equal to its parent in cube-state order is the same cube.
+template <typename Sink>
+void for_each_child(const PackedCube* cubes, std::size_t start, std::size_t end,
+                    const MoveChoice& choice, Sink&& sink) {
+  Cube parent;
+  for (std::size_t i = start; i < end; ++i) {
+    const PackedCube packed = cubes[i];
+    int previous = 0;
+    unpack_ce(parent, previous, packed);
+    const std::uint8_t* moves;
+    unsigned count;
+    if (i == 0) {
+      moves = choice.root.data();
+      count = choice.root_count;
+    } else {
+      const auto p = static_cast<std::size_t>(previous < kMoveCount ? previous : 0);
+      moves = choice.after[p].data();
+      count = choice.count_after[p];
+    }
+    for (unsigned j = 0; j < count; ++j) {
+      const int m = moves[j];
+      const PackedCube child = packed_child_functions[static_cast<std::size_t>(m)](parent, packed);
+      if (same_cube_state(child, packed)) continue;
+      sink(child);
+    }
+  }
+}
+
+// Children are distributed by the top bits of the packed value (the high
+// bits of the cube-state order) into buckets laid out in bucket order.
+constexpr int kBucketBits = 16;
+constexpr std::size_t kBuckets = std::size_t{1} << kBucketBits;
+constexpr std::size_t bucket_of(const PackedCube& c) { return static_cast<std::size_t>(c.hi >> (64 - kBucketBits)); }
+
+// Stable sort of a small range in cube-state order.
+void insertion_sort(PackedCube* first, PackedCube* last) {
+  for (PackedCube* i = first + 1; i < last; ++i) {
+    const PackedCube v = *i;
+    PackedCube* j = i;
+    for (; j > first && cube_state_less(v, *(j - 1)); --j) *j = *(j - 1);
+    *j = v;
+  }
+}
+
+// `width` bits of the packed value starting at bit `low` (8 <= low, and
+// low + width <= 128).
+inline std::uint32_t bits_at(const PackedCube& c, int low, int width) {
+  const std::uint64_t mask = (std::uint64_t{1} << width) - 1;
+  if (low >= 64) return static_cast<std::uint32_t>((c.hi >> (low - 64)) & mask);
+  if (low + width <= 64) return static_cast<std::uint32_t>((c.lo >> low) & mask);
+  return static_cast<std::uint32_t>(((c.lo >> low) | (c.hi << (64 - low))) & mask);
+}
+
+// Stable most-significant-digit radix sort of [a, a + n) in cube-state
+// order, for entries whose bits at and above `top` are all equal. Each
+// digit is distributed through `scratch` (room for n entries) and copied
+// back; small ranges finish with insertion sort.
+void radix_sort(PackedCube* a, std::size_t n, int top, PackedCube* scratch) {
+  if (n <= 32) {
+    insertion_sort(a, a + n);
+    return;
+  }
+  while (top > 8) {
+    const int width = std::min(n < 4096 ? 8 : 12, top - 8);
+    const int low = top - width;
+    std::array<std::uint32_t, (1u << 12) + 1> count;
+    std::fill_n(count.begin(), (1u << width) + 1, 0u);
+    for (std::size_t i = 0; i < n; ++i) ++count[bits_at(a[i], low, width) + 1];
+    const std::size_t buckets = std::size_t{1} << width;
+    // One digit value for all: nothing to move at this digit.
+    bool single = false;
+    for (std::size_t d = 1; d <= buckets; ++d)
+      if (count[d] != 0) {
+        single = count[d] == n;
+        break;
+      }
+    if (single) {
+      top = low;
+      continue;
+    }
+    for (std::size_t d = 1; d <= buckets; ++d) count[d] += count[d - 1];
+    std::array<std::uint32_t, (1u << 12) + 1> next = count;
+    for (std::size_t i = 0; i < n; ++i) scratch[next[bits_at(a[i], low, width)]++] = a[i];
+    std::copy(scratch, scratch + n, a);
+    for (std::size_t d = 0; d < buckets; ++d) {
+      const std::size_t first = count[d], size = count[d + 1] - count[d];
+      if (size > 1) radix_sort(a + first, size, low, scratch);
+    }
+    return;
+  }
+}
+
+}  // namespace
+
+std::size_t generate_new_level(growing_cache& cache, std::size_t start, std::size_t end,
+                               int direction, const LegalMoves& legal) {
+  const MoveChoice choice(legal, direction);
+  const std::size_t base = end + 1;
+
+  // Pass 1: count the children of every bucket.
+  std::vector<std::uint64_t> bucket(kBuckets + 1, 0);
+  for_each_child(cache.cubes(), start, end, choice,
+                 [&bucket](const PackedCube& c) { ++bucket[bucket_of(c) + 1]; });
+  for (std::size_t b = 1; b <= kBuckets; ++b) bucket[b] += bucket[b - 1];
+  const std::size_t total = bucket[kBuckets];
+  cache.reserve(base + total + 1);
+
+  // Pass 2: write every child into its bucket, in generation order.
+  PackedCube* const level = cache.cubes() + base;
+  {
+    std::vector<std::uint64_t> next(bucket.begin(), bucket.end() - 1);
+    for_each_child(cache.cubes(), start, end, choice,
+                   [&next, level](const PackedCube& c) { level[next[bucket_of(c)]++] = c; });
+  }
+
+  // Sort each bucket, then keep the first entry per last move in every run
+  // of one position, compacting the level towards its start.
+  std::size_t largest = 0;
+  for (std::size_t b = 0; b < kBuckets; ++b) largest = std::max(largest, bucket[b + 1] - bucket[b]);
+  std::vector<PackedCube> scratch(largest > 32 ? largest : 0);
+  std::size_t out = 0;
+  for (std::size_t b = 0; b < kBuckets; ++b) {
+    const std::size_t first = bucket[b], last = bucket[b + 1];
+    if (first == last) continue;
+    radix_sort(level + first, last - first, 128 - kBucketBits, scratch.data());
+    const std::size_t kept = remove_duplicates(level, first, last) - first;
+    if (out != first) std::copy(level + first, level + first + kept, level + out);
+    out += kept;
+  }
+  const std::size_t new_end = base + out;
+  cache.set_used(new_end);
+  return new_end;
 }
 
 }  // namespace tessel
