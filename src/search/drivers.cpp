@@ -34,6 +34,14 @@ struct search_side {
   LevelRange newest() const { return {cache.cubes(), level_start, level_end}; }
 };
 
+void record(const std::array<search_side, 2>& sides, SearchStats& stats) {
+  const std::uint64_t stored = sides[0].level_end + sides[1].level_end;
+  ++stats.searches;
+  stats.generated += sides[0].cache.generated() + sides[1].cache.generated();
+  stats.stored += stored;
+  if (stored > stats.stored_peak) stats.stored_peak = stored;
+}
+
 }  // namespace
 
 void solve(const Cube& first, const Cube& second, search_parameters parameters,
@@ -59,6 +67,7 @@ void solve(const Cube& first, const Cube& second, search_parameters parameters,
       parameters.max_depth_of_search = parameters.max_depth_after_first_match + levels;
     if (levels >= parameters.max_depth_of_search) break;
   }
+  record(sides, session.stats());
 }
 
 std::optional<std::vector<int>> solve_single_phase(const Cube& start, const Cube& target,
@@ -70,12 +79,13 @@ std::optional<std::vector<int>> solve_single_phase(const Cube& start, const Cube
     result.emplace(moves.begin(), moves.end());
     return false;
   };
-  for (int pass = 0; pass < side_depth_limit; ++pass) {
+  for (int pass = 0; pass < side_depth_limit && !result; ++pass) {
     for (auto& side : sides) {
       side.grow(session.legal());
-      if (find_sequence(sides[0].newest(), sides[1].newest(), 1, keep_first) > 0) return result;
+      if (find_sequence(sides[0].newest(), sides[1].newest(), 1, keep_first) > 0) break;
     }
   }
+  record(sides, session.stats());
   return result;
 }
 

@@ -250,6 +250,7 @@ std::size_t generate_new_level(growing_cache& cache, std::size_t start, std::siz
   for (std::size_t b = 1; b <= kBuckets; ++b) bucket[b] += bucket[b - 1];
   const std::size_t total = bucket[kBuckets];
   cache.reserve(base + total + 1);
+  cache.add_generated(total);
 
   // Pass 2: write every child into its bucket, in generation order.
   PackedCube* const level = cache.cubes() + base;

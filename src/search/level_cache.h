@@ -56,6 +56,9 @@ class growing_cache {
   std::size_t used() const { return used_; }
   std::size_t capacity() const { return capacity_; }
   void set_used(std::size_t used) { used_ = used; }
+  // Children generated into this cache, before duplicates were merged.
+  std::uint64_t generated() const { return generated_; }
+  void add_generated(std::uint64_t n) { generated_ += n; }
 
   // Makes sure indices [0, n) are allocated, doubling the capacity as often
   // as needed (the last step may stop at the budget). Existing entries keep
@@ -66,6 +69,7 @@ class growing_cache {
   MemoryBudget& budget_;
   PackedCube* cubes_ = nullptr;
   std::size_t used_ = 0;
+  std::uint64_t generated_ = 0;
   std::size_t capacity_ = 0;
 };
 

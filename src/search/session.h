@@ -2,6 +2,7 @@
 // move list, the info switch, the output streams and the memory budget.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <string_view>
 
@@ -9,6 +10,14 @@
 #include "search/level_cache.h"
 
 namespace tessel {
+
+// Figures of the searches run in a session, for benchmarks.
+struct SearchStats {
+  std::uint64_t searches = 0;
+  std::uint64_t generated = 0;     // children generated, all searches
+  std::uint64_t stored = 0;        // entries stored, all searches
+  std::uint64_t stored_peak = 0;   // entries stored by the largest search
+};
 
 class SearchSession {
  public:
@@ -19,6 +28,7 @@ class SearchSession {
 
   LegalMoves& legal() { return legal_; }
   MemoryBudget& budget() { return budget_; }
+  SearchStats& stats() { return stats_; }
 
   // Informational messages: "INFO: ", the text and a line end, unless
   // switched off.
@@ -35,6 +45,7 @@ class SearchSession {
   std::ostream& err_;
   LegalMoves legal_;
   MemoryBudget budget_;
+  SearchStats stats_;
   bool print_info_ = true;
 };
 
