@@ -33,20 +33,18 @@ MemoryBudget::MemoryBudget() : limit_(physical_memory_bytes() / 8 * 7) {}
 namespace {
 
 // Cache memory comes straight from the kernel where it can: pages are
-// touched only when first written, large regions use huge pages (fewer
-// faults and TLB misses while a level is scattered into buckets), and
-// growing remaps the pages instead of copying them.
+// touched only when first written, and growing remaps the pages instead of
+// copying them. (Huge pages were measured: they cost more system time in
+// first-touch faults than they save.)
 #if defined(__linux__)
 void* map_entries(std::size_t bytes) {
   void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) return nullptr;
-  madvise(p, bytes, MADV_HUGEPAGE);
   return p;
 }
 void* remap_entries(void* old, std::size_t old_bytes, std::size_t bytes) {
   void* p = mremap(old, old_bytes, bytes, MREMAP_MAYMOVE);
   if (p == MAP_FAILED) return nullptr;
-  madvise(p, bytes, MADV_HUGEPAGE);
   return p;
 }
 void unmap_entries(void* p, std::size_t bytes) {
@@ -94,21 +92,32 @@ void growing_cache::reserve(std::size_t n) {
   capacity_ = grown;
 }
 
-std::size_t remove_duplicates(PackedCube* cubes, std::size_t begin, std::size_t end) {
-  std::size_t out = begin;
-  std::size_t i = begin;
-  while (i < end) {
-    // One run of a position: keep the first entry of every last move.
+namespace {
+
+// Copies [from, from + n), sorted in cube-state order, to `to`, keeping in
+// every run of one position only the first entry of each last move; returns
+// the number kept. `to` may be `from` or lie before it.
+std::size_t copy_first_per_move(const PackedCube* from, std::size_t n, PackedCube* to) {
+  std::size_t out = 0;
+  std::size_t i = 0;
+  while (i < n) {
     std::uint64_t seen = 0;
-    const PackedCube head = cubes[i];
-    for (; i < end && same_cube_state(cubes[i], head); ++i) {
-      const std::uint64_t bit = std::uint64_t{1} << (unpack_last_move(cubes[i]) & 63);
+    const PackedCube head = from[i];
+    for (; i < n && same_cube_state(from[i], head); ++i) {
+      const std::uint64_t bit = std::uint64_t{1} << (unpack_last_move(from[i]) & 63);
       if (seen & bit) continue;
       seen |= bit;
-      cubes[out++] = cubes[i];
+      to[out++] = from[i];
     }
   }
   return out;
+}
+
+}  // namespace
+
+std::size_t remove_duplicates(PackedCube* cubes, std::size_t begin, std::size_t end) {
+  if (end <= begin) return begin;
+  return begin + copy_first_per_move(cubes + begin, end - begin, cubes + begin);
 }
 
 bool is_sorted_by_cube_state(const PackedCube* cubes, std::size_t begin, std::size_t end) {
@@ -173,10 +182,11 @@ void for_each_child(const PackedCube* cubes, std::size_t start, std::size_t end,
 }
 
 // Children are distributed by the top bits of the packed value (the high
-// bits of the cube-state order) into buckets laid out in bucket order.
-constexpr int kBucketBits = 16;
-constexpr std::size_t kBuckets = std::size_t{1} << kBucketBits;
-constexpr std::size_t bucket_of(const PackedCube& c) { return static_cast<std::size_t>(c.hi >> (64 - kBucketBits)); }
+// bits of the cube-state order) into buckets laid out in bucket order:
+// 16 bits for large levels, 8 for small ones (where clearing 65536
+// counters would cost more than the level).
+constexpr int kLargeBucketBits = 16;
+constexpr int kSmallBucketBits = 8;
 
 // Stable sort of a small range in cube-state order.
 void insertion_sort(PackedCube* first, PackedCube* last) {
@@ -236,19 +246,62 @@ void radix_sort(PackedCube* a, std::size_t n, int top, PackedCube* scratch) {
   }
 }
 
+// The same sort, except that the first digit pass leaves its result in
+// `scratch` instead of copying it back. Returns where the sorted entries
+// are: `a` or `scratch`.
+const PackedCube* sort_bucket(PackedCube* a, std::size_t n, int top, PackedCube* scratch) {
+  if (n <= 32) {
+    insertion_sort(a, a + n);
+    return a;
+  }
+  while (top > 8) {
+    const int width = std::min(n < 4096 ? 8 : 12, top - 8);
+    const int low = top - width;
+    std::array<std::uint32_t, (1u << 12) + 1> count;
+    std::fill_n(count.begin(), (1u << width) + 1, 0u);
+    for (std::size_t i = 0; i < n; ++i) ++count[bits_at(a[i], low, width) + 1];
+    const std::size_t buckets = std::size_t{1} << width;
+    bool single = false;
+    for (std::size_t d = 1; d <= buckets; ++d)
+      if (count[d] != 0) {
+        single = count[d] == n;
+        break;
+      }
+    if (single) {
+      top = low;
+      continue;
+    }
+    for (std::size_t d = 1; d <= buckets; ++d) count[d] += count[d - 1];
+    std::array<std::uint32_t, (1u << 12) + 1> next = count;
+    for (std::size_t i = 0; i < n; ++i) scratch[next[bits_at(a[i], low, width)]++] = a[i];
+    // The entries now live in scratch; `a` is free to serve as scratch.
+    for (std::size_t d = 0; d < buckets; ++d) {
+      const std::size_t first = count[d], size = count[d + 1] - count[d];
+      if (size > 1) radix_sort(scratch + first, size, low, a + first);
+    }
+    return scratch;
+  }
+  return a;  // one position only: already in generation order
+}
+
 }  // namespace
 
 std::size_t generate_new_level(growing_cache& cache, std::size_t start, std::size_t end,
                                int direction, const LegalMoves& legal) {
   const MoveChoice choice(legal, direction);
   const std::size_t base = end + 1;
+  const std::size_t most_children = (end - start) * choice.root_count;
+  const int bucket_bits = most_children < (std::size_t{1} << 16) ? kSmallBucketBits : kLargeBucketBits;
+  const std::size_t buckets = std::size_t{1} << bucket_bits;
+  const int bucket_shift = 64 - bucket_bits;
 
   // Pass 1: count the children of every bucket.
-  std::vector<std::uint64_t> bucket(kBuckets + 1, 0);
-  for_each_child(cache.cubes(), start, end, choice,
-                 [&bucket](const PackedCube& c) { ++bucket[bucket_of(c) + 1]; });
-  for (std::size_t b = 1; b <= kBuckets; ++b) bucket[b] += bucket[b - 1];
-  const std::size_t total = bucket[kBuckets];
+  std::vector<std::uint64_t> bucket(buckets + 1, 0);
+  for_each_child(cache.cubes(), start, end, choice, [&bucket, bucket_shift](const PackedCube& c) {
+    ++bucket[(c.hi >> bucket_shift) + 1];
+  });
+  for (std::size_t b = 1; b <= buckets; ++b) bucket[b] += bucket[b - 1];
+  const std::size_t total = bucket[buckets];
   cache.reserve(base + total + 1);
   cache.add_generated(total);
 
@@ -256,23 +309,22 @@ std::size_t generate_new_level(growing_cache& cache, std::size_t start, std::siz
   PackedCube* const level = cache.cubes() + base;
   {
     std::vector<std::uint64_t> next(bucket.begin(), bucket.end() - 1);
-    for_each_child(cache.cubes(), start, end, choice,
-                   [&next, level](const PackedCube& c) { level[next[bucket_of(c)]++] = c; });
+    for_each_child(cache.cubes(), start, end, choice, [&next, level, bucket_shift](const PackedCube& c) {
+      level[next[c.hi >> bucket_shift]++] = c;
+    });
   }
 
   // Sort each bucket, then keep the first entry per last move in every run
   // of one position, compacting the level towards its start.
   std::size_t largest = 0;
-  for (std::size_t b = 0; b < kBuckets; ++b) largest = std::max(largest, bucket[b + 1] - bucket[b]);
+  for (std::size_t b = 0; b < buckets; ++b) largest = std::max(largest, bucket[b + 1] - bucket[b]);
   std::vector<PackedCube> scratch(largest > 32 ? largest : 0);
   std::size_t out = 0;
-  for (std::size_t b = 0; b < kBuckets; ++b) {
+  for (std::size_t b = 0; b < buckets; ++b) {
     const std::size_t first = bucket[b], last = bucket[b + 1];
     if (first == last) continue;
-    radix_sort(level + first, last - first, 128 - kBucketBits, scratch.data());
-    const std::size_t kept = remove_duplicates(level, first, last) - first;
-    if (out != first) std::copy(level + first, level + first + kept, level + out);
-    out += kept;
+    const PackedCube* sorted = sort_bucket(level + first, last - first, 128 - bucket_bits, scratch.data());
+    out += copy_first_per_move(sorted, last - first, level + out);
   }
   const std::size_t new_end = base + out;
   cache.set_used(new_end);

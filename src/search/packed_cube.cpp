@@ -19,23 +19,6 @@ PackedCube pack_ce(const Cube& cube, int last_move) {
   return {lo, hi};
 }
 
-void unpack_ce(Cube& cube, int& last_move, const PackedCube& p) {
-  last_move = static_cast<int>(p.lo & 0xFF);
-  for (int k = 0; k < 18; ++k)
-    cube[kPackedFieldBytes[static_cast<std::size_t>(k)]] =
-        static_cast<std::uint8_t>((p.lo >> (8 + 3 * k)) & 7);
-  cube[2] = static_cast<std::uint8_t>(((p.lo >> 62) | (p.hi << 2)) & 7);
-  for (int k = 19; k < kPackedFields; ++k)
-    cube[kPackedFieldBytes[static_cast<std::size_t>(k)]] =
-        static_cast<std::uint8_t>((p.hi >> (8 + 3 * k - 64)) & 7);
-  for (const auto& d : kDerivedCorners) {
-    const int first = cube[kCornerBase + d.first];
-    const int second = cube[kCornerBase + d.second];
-    cube[kCornerBase + d.target] =
-        static_cast<std::uint8_t>(corner_third_colour[static_cast<std::size_t>(first * 8 + second)]);
-  }
-}
-
 Cube unpack_cube(const PackedCube& packed) {
   Cube c;
   int m = 0;

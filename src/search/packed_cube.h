@@ -20,6 +20,7 @@
 
 #include <array>
 #include <cstdint>
+#include <utility>
 
 #include "cube/cube_state.h"
 
@@ -76,8 +77,34 @@ inline constexpr std::array<DerivedCorner, 8> kDerivedCorners = {{
 
 // Packs a cube (every byte 0..7) with its last move.
 PackedCube pack_ce(const Cube& cube, int last_move);
-// Unpacks into a cube and the last move.
-void unpack_ce(Cube& cube, int& last_move, const PackedCube& packed);
+namespace detail {
+template <std::size_t... K>
+inline void unpack_low_fields(Cube& c, std::uint64_t lo, std::index_sequence<K...>) {
+  ((c.s[kPackedFieldBytes[K]] = static_cast<std::uint8_t>((lo >> (8 + 3 * K)) & 7)), ...);
+}
+template <std::size_t... K>
+inline void unpack_high_fields(Cube& c, std::uint64_t hi, std::index_sequence<K...>) {
+  ((c.s[kPackedFieldBytes[19 + K]] = static_cast<std::uint8_t>((hi >> (3 * K + 1)) & 7)), ...);
+}
+template <std::size_t... D>
+inline void derive_corners(Cube& c, std::index_sequence<D...>) {
+  ((c.s[kCornerBase + kDerivedCorners[D].target] = static_cast<std::uint8_t>(
+        corner_third_colour[static_cast<std::size_t>(c.s[kCornerBase + kDerivedCorners[D].first] * 8 +
+                                                     c.s[kCornerBase + kDerivedCorners[D].second])])),
+   ...);
+}
+}  // namespace detail
+
+// Unpacks into a cube and the last move. Fields 0..17 lie in the low word,
+// field 18 (edge sticker 2) straddles bits 62..64, fields 19..39 lie in the
+// high word from bit 65 (high bit 1) on.
+inline void unpack_ce(Cube& cube, int& last_move, const PackedCube& p) {
+  last_move = static_cast<int>(p.lo & 0xFF);
+  detail::unpack_low_fields(cube, p.lo, std::make_index_sequence<18>{});
+  cube.s[2] = static_cast<std::uint8_t>(((p.lo >> 62) | (p.hi << 2)) & 7);
+  detail::unpack_high_fields(cube, p.hi, std::make_index_sequence<21>{});
+  detail::derive_corners(cube, std::make_index_sequence<8>{});
+}
 Cube unpack_cube(const PackedCube& packed);
 
 constexpr int unpack_last_move(const PackedCube& p) { return static_cast<int>(p.lo & 0xFF); }
