@@ -1,6 +1,7 @@
 #include "test_util.h"
 
 #include <sstream>
+#include <unordered_map>
 
 #include "cli/interpreter.h"
 #include "cube/moves.h"
@@ -43,6 +44,86 @@ RunResult run(const std::string& input, const std::vector<std::string>& args) {
   r.out = out.str();
   r.err = err.str();
   return r;
+}
+
+namespace {
+
+// Axis letter of a move, as the pruning rule groups the families.
+char axis_of(int m) {
+  static constexpr char kAxes[] = "RUFRUFxyzRUFRRUUFF";  // one letter per family
+  return kAxes[m / 3];
+}
+
+bool canonical_pair(int earlier, int later) {
+  if (earlier / 3 == later / 3) return false;
+  if (axis_of(earlier) != axis_of(later)) return true;
+  return later < earlier;
+}
+
+std::string key_of(const Cube& c) { return std::string(c.s.begin(), c.s.end()); }
+
+struct CanonicalCounter {
+  const Cube& target;
+  const std::vector<int>& moves;
+  std::unordered_map<std::string, int> near;  // distance to target, up to kRadius
+  static constexpr int kRadius = 4;
+
+  CanonicalCounter(const Cube& t, const std::vector<int>& m) : target(t), moves(m) {
+    // Breadth-first ball of the cubes within kRadius moves of the target.
+    // Stepping back from the target needs the inverses; the moves themselves
+    // are added too, which only enlarges the ball and keeps pruning sound.
+    std::vector<int> both = moves;
+    for (int mv : moves) both.push_back(mv - 2 * (mv % 3) + 2);
+    std::vector<Cube> frontier = {target};
+    near[key_of(target)] = 0;
+    for (int d = 1; d <= kRadius; ++d) {
+      std::vector<Cube> next;
+      for (const Cube& c : frontier)
+        for (int mv : both) {
+          const Cube n = apply_move(mv, c);
+          if (near.emplace(key_of(n), d).second) next.push_back(n);
+        }
+      frontier = std::move(next);
+    }
+  }
+
+  long long count(const Cube& c, int last, int remaining) const {
+    if (remaining == 0) return c == target ? 1 : 0;
+    if (remaining <= kRadius) {
+      const auto it = near.find(key_of(c));
+      if (it == near.end() || it->second > remaining) return 0;
+    }
+    long long total = 0;
+    for (int m : moves) {
+      if (last >= 0 && !canonical_pair(last, m)) continue;
+      const Cube n = apply_move(m, c);
+      if (n == c) continue;
+      total += count(n, m, remaining - 1);
+    }
+    return total;
+  }
+};
+
+}  // namespace
+
+long long count_canonical_sequences(const Cube& first, const Cube& second, int length,
+                                    const std::vector<int>& moves) {
+  const CanonicalCounter counter(second, moves);
+  return counter.count(first, -1, length);
+}
+
+LevelBuilder::LevelBuilder(const Cube& root, int dir, MemoryBudget& budget)
+    : cache(budget), direction(dir) {
+  cache.cubes()[0] = pack_ce(root, 0);
+}
+
+std::size_t LevelBuilder::grow(const LegalMoves& legal) {
+  cache.reserve(level_end + 1);
+  cache.cubes()[level_end] = level_marker(level_start);
+  const std::size_t new_end = generate_new_level(cache, level_start, level_end, direction, legal);
+  level_start = level_end + 1;
+  level_end = new_end;
+  return level_end - level_start;
 }
 
 }  // namespace tessel::test

@@ -43,7 +43,7 @@ std::size_t find_index_in_cache_level(const PackedCube* cubes, std::size_t left,
 // the level starting at `level_start`, that obeys the pruning rule of the
 // side's direction.
 void find_cache_sequence(sequence_list& list, const PackedCube* cubes, std::size_t level_start,
-                         std::size_t index, int direction = kForward);
+                         std::size_t index, int direction);
 
 // Receives each accepted sequence; returns false to stop the join.
 using SequenceSink = std::function<bool(std::span<const int>)>;

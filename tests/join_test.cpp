@@ -1,0 +1,321 @@
+// Joining two levels and rebuilding the sequences behind a matched
+// position. Every sequence is checked by applying it, and counts are
+// compared with a direct enumeration.
+#include "search/join.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <ostream>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "cube/masks.h"
+#include "cube/moves.h"
+#include "search/legal_moves.h"
+#include "test_util.h"
+
+namespace tessel {
+namespace {
+
+using test::LevelBuilder;
+using Sequences = std::vector<std::vector<int>>;
+
+Cube moved(const Cube& c, const char* moves) {
+  return test::apply_sequence(c, test::parse_moves(moves));
+}
+
+// Runs the join and collects what it hands out.
+std::int64_t join(const LevelBuilder& f, const LevelBuilder& b, std::int64_t max_count,
+                  Sequences& out, int stop_after = -1) {
+  return find_sequence({f.cache.cubes(), f.level_start, f.level_end},
+                       {b.cache.cubes(), b.level_start, b.level_end}, max_count,
+                       [&](std::span<const int> moves) {
+                         out.emplace_back(moves.begin(), moves.end());
+                         return static_cast<int>(out.size()) != stop_after;
+                       });
+}
+
+LegalMoves legal_from(const char* word) {
+  LegalMoves legal;
+  if (word) legal.set_3gen(word);
+  return legal;
+}
+
+TEST(FindIndex, FirstEntryOfTheRunOrRight) {
+  MemoryBudget budget;
+  // Corner orientation markers make many positions stand several times.
+  LevelBuilder side(add_missing_corner_orientation(empty_cube()), kForward, budget);
+  const LegalMoves legal = legal_from("RUFrx");
+  for (int level = 0; level < 3; ++level) side.grow(legal);
+  const PackedCube* cubes = side.cache.cubes();
+  const std::size_t s = side.level_start, e = side.level_end;
+  ASSERT_GT(e - s, 10u);
+  bool some_run = false;
+  std::size_t run_start = s;
+  for (std::size_t i = s; i < e; ++i) {
+    if (i > s && compare_packed_cubes_only_cube_state(cubes[i - 1], cubes[i]) != 0) run_start = i;
+    some_run = some_run || run_start != i;
+    const PackedCube key = with_last_move(cubes[i], 53);  // the move does not count
+    ASSERT_EQ(find_index_in_cache_level(cubes, s, e, key), run_start) << i;
+    ASSERT_EQ(find_index_in_cache_level(cubes, i, e, key), i);
+  }
+  EXPECT_TRUE(some_run);
+  // Positions of other levels are not in this one.
+  EXPECT_EQ(find_index_in_cache_level(cubes, s, e, pack_ce(full_cube(), 0)), e);
+  EXPECT_EQ(find_index_in_cache_level(cubes, s, e, pack_ce(empty_cube(), 0)), e);
+  EXPECT_EQ(find_index_in_cache_level(cubes, s, s, cubes[s]), s);
+}
+
+// The paths behind every entry of a level are exactly the sequences in the
+// side's order that produced the entry: each leads from the root to the
+// entry, none comes twice, and none is missing.
+TEST(FindCacheSequence, RebuildsEveryPathOfEveryEntry) {
+  MemoryBudget budget;
+  struct Root {
+    Cube cube;
+    const char* word;
+  };
+  // A scrambled cube, and corner markers on which several moves agree.
+  const Root roots[] = {{moved(full_cube(), "D2 F' R U"), "RUFLDB"},
+                        {moved(add_missing_corner_orientation(empty_cube()), "F"), "RrUFx"}};
+  for (const Root& r : roots) {
+    for (int direction : {kForward, kBackward}) {
+      SCOPED_TRACE(std::string(r.word) + " " + std::to_string(direction));
+      const LegalMoves legal = legal_from(r.word);
+      std::vector<int> moves(legal.moves().begin(), legal.moves().end());
+      moves.erase(std::unique(moves.begin(), moves.end()), moves.end());
+      LevelBuilder side(r.cube, direction, budget);
+      const int depth = 3;
+      for (int level = 0; level < depth; ++level) side.grow(legal);
+
+      // Sequences of three moves in the side's order, each move changing
+      // the cube, counted per (position, last move).
+      std::map<std::pair<std::uint64_t, std::uint64_t>, std::size_t> ordered;
+      for (int a : moves)
+        for (int b : moves)
+          for (int c : moves) {
+            const std::vector<int> seq = {a, b, c};
+            if (is_forbidden_sequence(seq, direction)) continue;
+            Cube x = r.cube;
+            bool changes = true;
+            for (int m : seq) {
+              const Cube y = apply_move(m, x);
+              changes = changes && y != x;
+              x = y;
+            }
+            if (!changes) continue;
+            const PackedCube p = pack_ce(x, c);
+            ++ordered[{p.hi, p.lo}];
+          }
+
+      std::size_t paths = 0;
+      for (std::size_t i = side.level_start; i < side.level_end; ++i) {
+        sequence_list list;
+        find_cache_sequence(list, side.cache.cubes(), side.level_start, i, direction);
+        const Cube entry = unpack_cube(side.cache.cubes()[i]);
+        std::set<std::vector<int>> distinct;
+        for (std::size_t k = 0; k < list.count; ++k) {
+          ASSERT_EQ(list.length, depth);
+          const auto path = list.path(k);
+          const std::vector<int> p(path.begin(), path.end());
+          ASSERT_EQ(test::apply_sequence(r.cube, p), entry);
+          ASSERT_EQ(p.back(), unpack_last_move(side.cache.cubes()[i]));
+          ASSERT_FALSE(is_forbidden_sequence(p, direction)) << sequence_text(p);
+          ASSERT_TRUE(distinct.insert(p).second) << "path rebuilt twice";
+        }
+        const PackedCube& c = side.cache.cubes()[i];
+        ASSERT_EQ(list.count, (ordered[{c.hi, c.lo}])) << i;
+        paths += list.count;
+      }
+      EXPECT_EQ(side.level_end - side.level_start, ordered.size());
+      std::size_t total = 0;
+      for (const auto& [key, n] : ordered) total += n;
+      EXPECT_EQ(paths, total);
+    }
+  }
+}
+
+TEST(FindCacheSequence, RootGivesOneEmptyPath) {
+  MemoryBudget budget;
+  LevelBuilder side(full_cube(), kForward, budget);
+  sequence_list list;
+  find_cache_sequence(list, side.cache.cubes(), 0, 0, kForward);
+  EXPECT_EQ(list.count, 1u);
+  EXPECT_EQ(list.length, 0);
+}
+
+TEST(FindSequence, BackwardLevelZeroGivesTheForwardPathsAlone) {
+  MemoryBudget budget;
+  const LegalMoves legal;
+  const Cube first = moved(full_cube(), "F R U");
+  LevelBuilder forward(first, kForward, budget), backward(full_cube(), kBackward, budget);
+  for (int level = 0; level < 3; ++level) forward.grow(legal);
+  Sequences got;
+  const auto n = join(forward, backward, 1000, got);
+  EXPECT_EQ(n, static_cast<std::int64_t>(got.size()));
+  EXPECT_EQ(n, test::count_canonical_sequences(first, full_cube(), 3,
+                                               {legal.moves().begin(), legal.moves().end()}));
+  EXPECT_NE(std::find(got.begin(), got.end(), test::parse_moves("U' R' F'")), got.end());
+  for (const auto& s : got) EXPECT_EQ(test::apply_sequence(first, s), full_cube());
+}
+
+struct JoinRuleCase {
+  const char* name;
+  const char* first;  // moves applied to the solved cube
+  const char* forward_word;
+  const char* second;  // moves applied to the first cube
+  const char* backward_word;
+  Sequences expected;
+};
+
+void PrintTo(const JoinRuleCase& c, std::ostream* os) { *os << c.name; }
+
+class JoinRule : public ::testing::TestWithParam<JoinRuleCase> {};
+
+TEST_P(JoinRule, DropsJoinsThatBreakTheOrder) {
+  const auto& c = GetParam();
+  MemoryBudget budget;
+  const Cube first = moved(full_cube(), c.first);
+  LevelBuilder forward(first, kForward, budget),
+      backward(moved(first, c.second), kBackward, budget);
+  forward.grow(legal_from(c.forward_word));
+  backward.grow(legal_from(c.backward_word));
+  Sequences got;
+  EXPECT_EQ(join(forward, backward, 100, got), static_cast<std::int64_t>(c.expected.size()));
+  EXPECT_EQ(got, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, JoinRule,
+    ::testing::Values(JoinRuleCase{"R_then_R2", "", "R", "R R2", "R2", {}},
+                      JoinRuleCase{"R_then_L", "", "R", "R L", "L", {}},
+                      JoinRuleCase{"R_then_U", "", "R", "R U", "U", {{0, 3}}},
+                      // x after R on the solved cube would change nothing.
+                      JoinRuleCase{"R_then_x", "U", "R", "R x", "x", {{0, 18}}},
+                      JoinRuleCase{"L_then_R", "", "L", "L R", "R", {{9, 0}}},
+                      JoinRuleCase{"R_then_M", "", "R", "R M", "M", {}},
+                      JoinRuleCase{"M_then_R", "", "M", "M R", "R", {{27, 0}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// On a cube that carries only corner orientation markers, R, R', r and r'
+// all give the same position (R2 changes nothing, and the middle layer
+// carries no colour), so one position stands four times in a level.
+const Cube kCornerMarks = add_missing_corner_orientation(empty_cube());
+
+TEST(FindSequence, EntriesOfOneRunInIndexOrder) {
+  MemoryBudget budget;
+  const Cube p = apply_move(0, kCornerMarks);
+  {
+    LevelBuilder forward(kCornerMarks, kForward, budget), backward(p, kBackward, budget);
+    forward.grow(legal_from("Rr"));
+    ASSERT_EQ(forward.level_end - forward.level_start, 4u);
+    Sequences got;
+    EXPECT_EQ(join(forward, backward, 100, got), 4);
+    EXPECT_EQ(got, (Sequences{{0}, {2}, {36}, {38}}));
+    got.clear();
+    // The count is reached inside the run: the rest is not visited.
+    EXPECT_EQ(join(forward, backward, 2, got), 2);
+    EXPECT_EQ(got, (Sequences{{0}, {2}}));
+    got.clear();
+    // Any count of 1 or less stops at the first sequence.
+    for (int max_count : {1, 0, -5}) {
+      got.clear();
+      EXPECT_EQ(join(forward, backward, max_count, got), 1);
+      EXPECT_EQ(got, (Sequences{{0}}));
+    }
+    got.clear();
+    EXPECT_EQ(join(forward, backward, 100, got, 3), 3);  // the receiver says stop
+  }
+  {
+    // The same run on the backward side: its paths come back inverted.
+    LevelBuilder forward(p, kForward, budget), backward(kCornerMarks, kBackward, budget);
+    backward.grow(legal_from("Rr"));
+    Sequences got;
+    EXPECT_EQ(join(forward, backward, 100, got), 4);
+    EXPECT_EQ(got, (Sequences{{2}, {0}, {38}, {36}}));
+  }
+}
+
+TEST(FindSequence, PairsOfEntriesForwardMajor) {
+  // Two forward entries (R, R') and two backward entries (U', u') of one
+  // position: four sequences, forward entry by forward entry.
+  MemoryBudget budget;
+  LevelBuilder forward(kCornerMarks, kForward, budget);
+  LevelBuilder backward(moved(kCornerMarks, "R U"), kBackward, budget);
+  forward.grow(legal_from("R"));
+  backward.grow(legal_from("Uu"));
+  Sequences got;
+  EXPECT_EQ(join(forward, backward, 100, got), 4);
+  EXPECT_EQ(got, (Sequences{{0, 3}, {0, 42}, {2, 3}, {2, 42}}));
+  for (const auto& s : got)
+    EXPECT_EQ(test::apply_sequence(kCornerMarks, s), moved(kCornerMarks, "R U"));
+}
+
+TEST(FindSequence, EmptyLevelsGiveNothing) {
+  MemoryBudget budget;
+  LevelBuilder forward(full_cube(), kForward, budget), backward(full_cube(), kBackward, budget);
+  forward.grow(legal_from(""));
+  backward.grow(legal_from(nullptr));
+  Sequences got;
+  EXPECT_EQ(join(forward, backward, 100, got), 0);
+  EXPECT_EQ(join(backward, forward, 100, got), 0);
+  EXPECT_TRUE(got.empty());
+}
+
+struct CountCase {
+  const char* name;
+  Cube first;
+  Cube second;
+  const char* word;  // nullptr: the 18 face turns
+  int forward_depth, backward_depth;
+};
+
+void PrintTo(const CountCase& c, std::ostream* os) { *os << c.name; }
+
+class JoinCounts : public ::testing::TestWithParam<CountCase> {};
+
+TEST_P(JoinCounts, EverySequenceOnceAndEachOneWorks) {
+  const auto& c = GetParam();
+  MemoryBudget budget;
+  const LegalMoves legal = legal_from(c.word);
+  std::vector<int> distinct(legal.moves().begin(), legal.moves().end());
+  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+  LevelBuilder forward(c.first, kForward, budget), backward(c.second, kBackward, budget);
+  for (int i = 0; i < c.forward_depth; ++i) forward.grow(legal);
+  for (int i = 0; i < c.backward_depth; ++i) backward.grow(legal);
+  Sequences got;
+  const auto n = join(forward, backward, 1 << 30, got);
+  ASSERT_EQ(n, static_cast<std::int64_t>(got.size()));
+  const int length = c.forward_depth + c.backward_depth;
+  EXPECT_EQ(n, test::count_canonical_sequences(c.first, c.second, length, distinct));
+  std::set<std::vector<int>> distinct_sequences;
+  for (const auto& s : got) {
+    ASSERT_EQ(static_cast<int>(s.size()), length);
+    ASSERT_EQ(test::apply_sequence(c.first, s), c.second) << sequence_text(s);
+    ASSERT_TRUE(distinct_sequences.insert(s).second) << "twice: " << sequence_text(s);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, JoinCounts,
+    ::testing::Values(
+        CountCase{"five_moves", moved(full_cube(), "R U' F2 L D"), full_cube(), nullptr, 3, 2},
+        CountCase{"six_moves", moved(full_cube(), "B2 R' D F U2 L'"), full_cube(), nullptr, 3, 3},
+        CountCase{"equal_cubes", full_cube(), full_cube(), nullptr, 3, 3},
+        CountCase{"corner_orientation", moved(kCornerMarks, "R F' U"), kCornerMarks, nullptr, 2, 2},
+        CountCase{"cross", moved(add_cross(empty_cube()), "F R D'"), add_cross(empty_cube()),
+                  nullptr, 2, 2},
+        CountCase{"wide_and_slices", moved(full_cube(), "r U M'"), full_cube(), "RrUM", 2, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SequenceText, NamesEachFollowedByABlank) {
+  EXPECT_EQ(sequence_text(test::parse_moves("R U' F2")), "R U' F2 ");
+  EXPECT_EQ(sequence_text(std::vector<int>{}), "");
+  EXPECT_EQ(sequence_text(std::vector<int>{53, 27}), "b' M ");
+}
+
+}  // namespace
+}  // namespace tessel

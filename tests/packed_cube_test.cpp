@@ -1,0 +1,290 @@
+// Packed cubes: the exact bit layout, round trips of every cube the search
+// can meet, the two orders, and the pack/unpack self-check.
+#include "search/packed_cube.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "cube/masks.h"
+#include "cube/moves.h"
+#include "test_util.h"
+
+namespace tessel {
+namespace {
+
+using Bytes = std::array<std::uint8_t, 16>;
+
+// The value as 16 bytes, least significant first.
+Bytes value_bytes(const PackedCube& p) {
+  Bytes b{};
+  for (int k = 0; k < 8; ++k) {
+    b[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(p.lo >> (8 * k));
+    b[static_cast<std::size_t>(k + 8)] = static_cast<std::uint8_t>(p.hi >> (8 * k));
+  }
+  return b;
+}
+
+// The object as it lies in memory.
+Bytes memory_bytes(const PackedCube& p) {
+  Bytes b{};
+  std::memcpy(b.data(), &p, sizeof p);
+  return b;
+}
+
+// The cube byte held by each 3-bit field, lowest field first: corner
+// stickers 4..7, 12..23, then edge stickers 0..23.
+std::vector<int> field_bytes() {
+  std::vector<int> f;
+  for (int c : {4, 5, 6, 7}) f.push_back(24 + c);
+  for (int c = 12; c < 24; ++c) f.push_back(24 + c);
+  for (int e = 0; e < 24; ++e) f.push_back(e);
+  return f;
+}
+
+// Bit `bit` of the 128-bit value.
+int bit_of(const PackedCube& p, int bit) {
+  return bit < 64 ? static_cast<int>((p.lo >> bit) & 1)
+                  : static_cast<int>((p.hi >> (bit - 64)) & 1);
+}
+
+void expect_round_trip(const Cube& cube, int move) {
+  const PackedCube p = pack_ce(cube, move);
+  Cube back;
+  int back_move = -1;
+  unpack_ce(back, back_move, p);
+  ASSERT_EQ(back, cube) << "move " << move;
+  ASSERT_EQ(back_move, move);
+  ASSERT_EQ(unpack_last_move(p), move);
+  ASSERT_EQ(check_packing(cube, move), PackingCheck::ok);
+}
+
+TEST(PackedCube, SolvedCubeImage) {
+  const Bytes solved = {0x00, 0x49, 0xB2, 0x6D, 0x24, 0xD9, 0xB6, 0x00,
+                        0x90, 0x24, 0x92, 0xB4, 0x6D, 0x24, 0xD9, 0xB6};
+  const PackedCube p = pack_ce(full_cube(), 0);
+  EXPECT_EQ(value_bytes(p), solved);
+  EXPECT_EQ(memory_bytes(p), solved);
+
+  Bytes with17 = solved;
+  with17[0] = 0x11;
+  EXPECT_EQ(memory_bytes(pack_ce(full_cube(), 17)), with17);
+}
+
+TEST(PackedCube, EmptyCubeImage) {
+  const Bytes empty = {0x00, 0xB6, 0x6D, 0xDB, 0xB6, 0x6D, 0xDB, 0xB6,
+                       0x6D, 0xDB, 0xB6, 0x6D, 0xDB, 0xB6, 0x6D, 0xDB};
+  EXPECT_EQ(memory_bytes(pack_ce(empty_cube(), 0)), empty);
+  EXPECT_EQ(unpack_cube(pack_ce(empty_cube(), 0)), empty_cube());
+}
+
+TEST(PackedCube, EveryFieldSitsAtItsBits) {
+  const auto fields = field_bytes();
+  ASSERT_EQ(fields.size(), 40u);
+  for (std::size_t k = 0; k < fields.size(); ++k) {
+    for (int value = 1; value < 8; ++value) {
+      Cube c;  // all zero
+      c[fields[k]] = static_cast<std::uint8_t>(value);
+      const PackedCube p = pack_ce(c, 0);
+      const int base = 8 + 3 * static_cast<int>(k);
+      for (int bit = 0; bit < 128; ++bit) {
+        const int expected = (bit >= base && bit < base + 3) ? (value >> (bit - base)) & 1 : 0;
+        ASSERT_EQ(bit_of(p, bit), expected)
+            << "field " << k << " value " << value << " bit " << bit;
+      }
+    }
+  }
+  // The move occupies bits 0..7 only.
+  const PackedCube p = pack_ce(Cube{}, 53);
+  EXPECT_EQ(p.lo, 53u);
+  EXPECT_EQ(p.hi, 0u);
+}
+
+TEST(PackedCube, EdgeStickerTwoStraddlesTheWords) {
+  const Cube base = full_cube();
+  Cube zero = base;
+  zero[2] = 0;
+  const PackedCube p0 = pack_ce(zero, 0);
+  for (int v = 0; v < 8; ++v) {
+    Cube c = base;
+    c[2] = static_cast<std::uint8_t>(v);
+    const PackedCube p = pack_ce(c, 0);
+    EXPECT_EQ(p.lo ^ p0.lo, static_cast<std::uint64_t>(v & 3) << 62) << v;
+    EXPECT_EQ(p.hi ^ p0.hi, static_cast<std::uint64_t>(v >> 2)) << v;
+    Cube back;
+    int m = 0;
+    unpack_ce(back, m, p);
+    EXPECT_EQ(back[2], v);
+  }
+}
+
+TEST(PackedCube, RandomReachableStatesRoundTripWithEveryMove) {
+  std::mt19937 rng(20240611);
+  for (int round = 0; round < 200; ++round) {
+    const bool all_moves = round % 2 == 1;
+    const Cube c =
+        test::apply_sequence(full_cube(), test::random_moves(rng, 1 + round % 40, all_moves));
+    for (int m = 0; m < kMoveCount; ++m) expect_round_trip(c, m);
+  }
+}
+
+// Every kind of target the mask operations build, alone and moved around.
+std::vector<Cube> mask_targets() {
+  const Cube e = empty_cube();
+  std::vector<Cube> t = {
+      e,
+      full_cube(),
+      add_f2l(e),
+      add_cross(e),
+      add_missing_corners(e),
+      add_missing_edges(e),
+      add_missing_corner_orientation(e),
+      add_missing_edges_orientation(e),
+      add_missing_corner_orientation(add_missing_edges_orientation(e)),
+      add_domino_elements(e),
+      add_missing_corner_permutation(add_f2l(e)),
+      add_missing_edges_permutation(add_f2l(e)),
+      add_missing_edges_permutation(add_cross(e)),
+      add_missing_edges_orientation(add_missing_corner_permutation(add_f2l(e))),
+      add_missing_corner_permutation(add_corner(add_corner(e, "UFR"), "DBL")),
+      add_missing_corner_orientation(add_missing_edges_permutation(add_cross(e))),
+      add_domino_edge(e, "FR"),
+  };
+  for (const char* name : {"DF", "DB", "DR", "DL", "UF", "UB", "UR", "UL", "FR", "FL", "BR", "BL"})
+    t.push_back(add_edge(e, name));
+  for (const char* name : {"DFR", "DFL", "DBR", "DBL", "UFR", "UFL", "UBR", "UBL"})
+    t.push_back(add_corner(e, name));
+  return t;
+}
+
+TEST(PackedCube, MaskTargetsRoundTripWithEveryMove) {
+  std::mt19937 rng(7);
+  const auto targets = mask_targets();
+  for (std::size_t k = 0; k < targets.size(); ++k) {
+    SCOPED_TRACE("target " + std::to_string(k));
+    for (int m = 0; m < kMoveCount; ++m) expect_round_trip(targets[k], m);
+    for (int round = 0; round < 20; ++round) {
+      const Cube moved = test::apply_sequence(targets[k], test::random_moves(rng, 1 + round, true));
+      for (int m = 0; m < kMoveCount; ++m) expect_round_trip(moved, m);
+    }
+  }
+}
+
+// Reference orders: the fields compared from the most significant (edge
+// sticker 23) down, then (full order only) the move.
+int reference_state_order(const Cube& a, const Cube& b) {
+  const auto fields = field_bytes();
+  for (std::size_t k = fields.size(); k-- > 0;) {
+    const int x = a[fields[k]], y = b[fields[k]];
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return 0;
+}
+
+TEST(PackedCube, OrdersAgreeWithFieldByFieldComparison) {
+  std::mt19937 rng(99);
+  std::uniform_int_distribution<int> move(0, 53);
+  std::uniform_int_distribution<int> field(0, 39);
+  std::uniform_int_distribution<int> colour(0, 7);
+  const auto fields = field_bytes();
+  for (int round = 0; round < 20000; ++round) {
+    // Any byte pattern packs; the orders depend on the stored fields only.
+    const Cube a = test::random_stickers(rng);
+    Cube b = a;
+    // Mostly near neighbours, so every field gets to decide.
+    const int changes = round % 3;
+    for (int k = 0; k < changes; ++k)
+      b[fields[static_cast<std::size_t>(field(rng))]] = static_cast<std::uint8_t>(colour(rng));
+    if (round % 50 == 0) b = test::random_stickers(rng);
+    const int ma = move(rng), mb = move(rng);
+    const PackedCube pa = pack_ce(a, ma), pb = pack_ce(b, mb);
+    const int state = reference_state_order(a, b);
+    ASSERT_EQ(compare_packed_cubes_only_cube_state(pa, pb), state);
+    ASSERT_EQ(compare_packed_cubes_only_cube_state(pb, pa), -state);
+    const int full = state != 0 ? state : (ma < mb ? -1 : ma > mb ? 1 : 0);
+    ASSERT_EQ(compare_packed_cubes_full(pa, pb), full);
+    ASSERT_EQ(compare_packed_cubes_full(pb, pa), -full);
+  }
+}
+
+TEST(PackedCube, LastMoveBreaksTiesOnlyInFullOrder) {
+  const Cube c = test::apply_sequence(full_cube(), test::parse_moves("R U F'"));
+  for (int m = 0; m < kMoveCount; ++m)
+    for (int n = 0; n < kMoveCount; ++n) {
+      const PackedCube a = pack_ce(c, m), b = pack_ce(c, n);
+      ASSERT_EQ(compare_packed_cubes_only_cube_state(a, b), 0);
+      ASSERT_EQ(compare_packed_cubes_full(a, b), m < n ? -1 : m > n ? 1 : 0);
+    }
+}
+
+// Each derived U/D corner sticker and the two stored stickers it is read from.
+struct Derived {
+  int target, first, second;
+};
+constexpr Derived kDerived[] = {{0, 17, 20}, {1, 13, 16}, {2, 21, 4},   {3, 5, 12},
+                                {8, 6, 23},  {9, 14, 7},  {10, 22, 19}, {11, 18, 15}};
+
+TEST(PackedCube, CornerThirdColourTable) {
+  // Row = first colour, column = second colour.
+  // clang-format off
+  constexpr int kTable[8][8] = {
+      { 0,  3, -1,  4,  5,  1, -1, -1},
+      { 5,  1,  3,  0, -1,  2, -1, -1},
+      {-1,  5,  2,  1,  3,  4, -1, -1},
+      { 1,  2,  4,  3,  0, -1, -1, -1},
+      { 3, -1,  5,  2,  4,  0, -1, -1},
+      { 4,  0,  1, -1,  2,  5, -1, -1},
+      {-1, -1, -1, -1, -1, -1,  6,  7},
+      {-1, -1, -1, -1, -1, -1,  7,  6},
+  };
+  // clang-format on
+  for (int first = 0; first < 8; ++first)
+    for (int second = 0; second < 8; ++second)
+      EXPECT_EQ(corner_third_colour[static_cast<std::size_t>(first * 8 + second)],
+                kTable[first][second])
+          << first << "," << second;
+}
+
+TEST(PackedCube, UnrepresentablePairUnpacksTo255) {
+  for (const auto& d : kDerived) {
+    Cube c = full_cube();
+    c[24 + d.first] = 0;
+    c[24 + d.second] = 2;  // no corner shows U then D
+    Cube back;
+    int m = 0;
+    unpack_ce(back, m, pack_ce(c, 5));
+    EXPECT_EQ(back[24 + d.target], 255) << "derived sticker " << d.target;
+    Cube unpacked;
+    EXPECT_EQ(check_packing(c, 17, &unpacked), PackingCheck::wrong_cube);
+    EXPECT_EQ(unpacked, back);
+  }
+}
+
+TEST(PackedCube, OrientationOnlyCornerUnpacksWhereverItsSixSits) {
+  // One 6 and two 7 on a corner, the 6 on any of its three stickers.
+  for (const auto& d : kDerived) {
+    for (int which = 0; which < 3; ++which) {
+      Cube c = empty_cube();
+      const int stickers[3] = {d.target, d.first, d.second};
+      for (int k = 0; k < 3; ++k) c[24 + stickers[k]] = k == which ? kEmpty : kMarker;
+      EXPECT_EQ(check_packing(c, 0), PackingCheck::ok) << d.target << " " << which;
+    }
+  }
+}
+
+TEST(PackedCube, CheckPackingComparesTheLowByteOfTheMove) {
+  EXPECT_EQ(check_packing(full_cube(), 17), PackingCheck::ok);
+  EXPECT_EQ(check_packing(full_cube(), 256 + 17), PackingCheck::ok);
+  EXPECT_EQ(unpack_last_move(pack_ce(full_cube(), 256 + 17)), 17);
+  // A stray non-cube state is caught, not silently accepted.
+  Cube c = full_cube();
+  c[24 + 5] = 3;  // UFR corner shows R, R
+  EXPECT_EQ(check_packing(c, 0), PackingCheck::wrong_cube);
+}
+
+}  // namespace
+}  // namespace tessel
