@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release, into build-bench/) and runs the fixed jobs,
+# each in its own process so that peak memory is per job, then prints a table.
+#
+#   bash bench/run.sh                 all jobs: J12 J13 J14 JOLL J2P LEVELS
+#   bash bench/run.sh J13 LEVELS      just these
+#   bash bench/run.sh micro           the Google Benchmark micro-benchmarks
+#
+# Options: -v   details of J2P (each scramble) and LEVELS (each level)
+#          -n   no build: use what build-bench/ holds
+#          -h   this text
+# Environment: TESSEL_BENCH_DIR (build directory), TESSEL_BENCH_JOBS (make
+# parallelism, default 2).
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${TESSEL_BENCH_DIR:-$root/build-bench}
+parallel=${TESSEL_BENCH_JOBS:-2}
+all_jobs=(J12 J13 J14 JOLL J2P LEVELS)
+
+usage() { sed -n '2,14s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; }
+
+verbose=()
+do_build=1
+jobs=()
+for arg in "$@"; do
+  case $arg in
+    -v) verbose=(-v) ;;
+    -n) do_build=0 ;;
+    -h|--help) usage; exit 0 ;;
+    J12|J13|J14|JOLL|J2P|LEVELS|micro) jobs+=("$arg") ;;
+    *) echo "run.sh: unknown job or option '$arg'" >&2; usage >&2; exit 2 ;;
+  esac
+done
+[ ${#jobs[@]} -gt 0 ] || jobs=("${all_jobs[@]}")
+
+if [ $do_build = 1 ]; then
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTESSEL_BUILD_BENCH=ON \
+    -DTESSEL_BUILD_TESTS=OFF -DTESSEL_BUILD_PICTURES=OFF >/dev/null
+  cmake --build "$build" -j "$parallel" --target tessel_jobs tessel_micro >/dev/null
+fi
+job_bin=$build/bench/tessel_jobs
+micro_bin=$build/bench/tessel_micro
+
+printf '# %s, %s cores, load average %s\n' "$(date '+%F %T')" "$(nproc)" \
+  "$(cut -d' ' -f1-3 /proc/loadavg)"
+
+# One row per job line: "JOB key=value ...".
+row() {
+  awk '{
+    job = $1; extra = ""
+    for (i = 2; i <= NF; ++i) {
+      split($i, kv, "=")
+      if (kv[1] ~ /^(wall_s|cpu_s|peak_mib|stored|bytes_per_entry|gen_per_s|lines|digest)$/) v[kv[1]] = kv[2]
+      else extra = extra (extra == "" ? "" : " ") $i
+    }
+    printf "%-7s %8s %8s %9s %11s %8s %10s %7s  %-16s  %s\n", job, v["wall_s"], v["cpu_s"], v["peak_mib"],
+           v["stored"], v["bytes_per_entry"], v["gen_per_s"], v["lines"], v["digest"], extra
+  }'
+}
+
+status=0
+header_done=0
+for job in "${jobs[@]}"; do
+  if [ "$job" = micro ]; then
+    "$micro_bin" || status=1
+    continue
+  fi
+  if [ $header_done = 0 ]; then
+    printf '%-7s %8s %8s %9s %11s %8s %10s %7s  %-16s  %s\n' job wall_s cpu_s peak_MiB stored B/entry \
+      gen/s lines digest extra
+    header_done=1
+  fi
+  if line=$("$job_bin" "$job" "${verbose[@]}"); then
+    printf '%s\n' "$line" | row
+  else
+    rc=$?
+    printf '%-7s FAILED (exit status %d)\n' "$job" "$rc"
+    status=1
+  fi
+done
+exit $status
