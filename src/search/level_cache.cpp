@@ -135,8 +135,12 @@ struct MoveChoice {
   std::array<std::uint8_t, kMoveCount> count_after{};
   std::array<std::uint8_t, kMoveCount> root{};
   std::uint8_t root_count = 0;
+  // Moves known never to leave a cube of this search unchanged.
+  std::array<bool, kMoveCount> never_unchanged{};
 
-  MoveChoice(const LegalMoves& legal, int direction) {
+  MoveChoice(const LegalMoves& legal, int direction, bool distinct_pieces) {
+    for (std::size_t m = 0; m < kMoveCount; ++m)
+      never_unchanged[m] = distinct_pieces && !packed_moves[m].relabels;
     std::uint64_t seen = 0;
     for (int m : legal.moves()) {
       const std::uint64_t bit = std::uint64_t{1} << m;
@@ -151,10 +155,52 @@ struct MoveChoice {
   }
 };
 
+// Whether every piece of the cube is a real piece and no two pieces are
+// alike. Then no face turn can leave the cube (or any cube reached from it)
+// unchanged: that would need four alike pieces in one turning layer.
+bool pieces_all_distinct(const Cube& cube) {
+  constexpr std::array<std::array<int, 2>, 12> edge_pieces = {{
+      {8, 6}, {10, 18}, {9, 14}, {11, 22}, {2, 4}, {0, 16},
+      {1, 12}, {3, 20}, {5, 15}, {7, 21}, {19, 13}, {17, 23},
+  }};
+  constexpr std::array<std::array<int, 3>, 8> corner_pieces = {{
+      {33, 31, 38}, {32, 30, 47}, {35, 42, 39}, {34, 43, 46},
+      {27, 29, 36}, {26, 28, 45}, {25, 40, 37}, {24, 41, 44},
+  }};
+  // A piece as the set of its colours, one bit per colour.
+  const auto colours = [&cube](const auto& stickers) {
+    unsigned set = 0;
+    for (int s : stickers) set |= 1u << cube[s];
+    return set;
+  };
+  const Cube solved = full_cube();
+  const auto solved_colours = [&solved](const auto& stickers) {
+    unsigned set = 0;
+    for (int s : stickers) set |= 1u << solved[s];
+    return set;
+  };
+  std::uint64_t wanted = 0, found = 0;
+  for (std::size_t k = 0; k < edge_pieces.size(); ++k) {
+    for (std::size_t j = 0; j < edge_pieces.size(); ++j)
+      if (colours(edge_pieces[k]) == solved_colours(edge_pieces[j])) found |= std::uint64_t{1} << j;
+    wanted |= std::uint64_t{1} << k;
+  }
+  for (std::size_t k = 0; k < corner_pieces.size(); ++k) {
+    for (std::size_t j = 0; j < corner_pieces.size(); ++j)
+      if (colours(corner_pieces[k]) == solved_colours(corner_pieces[j]))
+        found |= std::uint64_t{1} << (12 + j);
+    wanted |= std::uint64_t{1} << (12 + k);
+  }
+  return found == wanted;
+}
+
 // Calls sink(child) for every child of [start, end), in generation order:
 // parent index, then legal-list position. Moves that change nothing are
 // skipped: a child equal to its parent in cube-state order is the same cube.
-template <typename Sink>
+// With kTopOnly the sink gets only the child's high word, exact in its top
+// bits, computed from a few fields where no check for an unchanged cube is
+// needed.
+template <bool kTopOnly, typename Sink>
 void for_each_child(const PackedCube* cubes, std::size_t start, std::size_t end,
                     const MoveChoice& choice, Sink&& sink) {
   Cube parent;
@@ -174,9 +220,19 @@ void for_each_child(const PackedCube* cubes, std::size_t start, std::size_t end,
     }
     for (unsigned j = 0; j < count; ++j) {
       const int m = moves[j];
-      const PackedCube child = packed_child_functions[static_cast<std::size_t>(m)](parent, packed);
-      if (same_cube_state(child, packed)) continue;
-      sink(child);
+      const auto mi = static_cast<std::size_t>(m);
+      if constexpr (kTopOnly) {
+        if (choice.never_unchanged[mi]) {
+          sink(packed_child_top_functions[mi](parent, packed));
+          continue;
+        }
+      }
+      const PackedCube child = packed_child_functions[mi](parent, packed);
+      if (!choice.never_unchanged[mi] && same_cube_state(child, packed)) continue;
+      if constexpr (kTopOnly)
+        sink(child.hi);
+      else
+        sink(child);
     }
   }
 }
@@ -288,7 +344,7 @@ const PackedCube* sort_bucket(PackedCube* a, std::size_t n, int top, PackedCube*
 
 std::size_t generate_new_level(growing_cache& cache, std::size_t start, std::size_t end,
                                int direction, const LegalMoves& legal) {
-  const MoveChoice choice(legal, direction);
+  const MoveChoice choice(legal, direction, pieces_all_distinct(unpack_cube(cache.cubes()[0])));
   const std::size_t base = end + 1;
   const std::size_t most_children = (end - start) * choice.root_count;
   const int bucket_bits = most_children < (std::size_t{1} << 16) ? kSmallBucketBits : kLargeBucketBits;
@@ -297,8 +353,8 @@ std::size_t generate_new_level(growing_cache& cache, std::size_t start, std::siz
 
   // Pass 1: count the children of every bucket.
   std::vector<std::uint64_t> bucket(buckets + 1, 0);
-  for_each_child(cache.cubes(), start, end, choice, [&bucket, bucket_shift](const PackedCube& c) {
-    ++bucket[(c.hi >> bucket_shift) + 1];
+  for_each_child<true>(cache.cubes(), start, end, choice, [&bucket, bucket_shift](std::uint64_t hi) {
+    ++bucket[(hi >> bucket_shift) + 1];
   });
   for (std::size_t b = 1; b <= buckets; ++b) bucket[b] += bucket[b - 1];
   const std::size_t total = bucket[buckets];
@@ -309,7 +365,7 @@ std::size_t generate_new_level(growing_cache& cache, std::size_t start, std::siz
   PackedCube* const level = cache.cubes() + base;
   {
     std::vector<std::uint64_t> next(bucket.begin(), bucket.end() - 1);
-    for_each_child(cache.cubes(), start, end, choice, [&next, level, bucket_shift](const PackedCube& c) {
+    for_each_child<false>(cache.cubes(), start, end, choice, [&next, level, bucket_shift](const PackedCube& c) {
       level[next[c.hi >> bucket_shift]++] = c;
     });
   }

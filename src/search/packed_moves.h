@@ -28,11 +28,17 @@ struct PackedMove {
   std::array<std::uint8_t, kPackedFields> lo_src{}, lo_shift{};
   std::array<std::uint8_t, kPackedFields> hi_src{}, hi_shift{};
   std::array<std::uint8_t, 8> relabel{};
+  // The gathered high-word fields that reach bit 48 or above (fields
+  // 34..39): all a bucket key of the top 16 bits needs.
+  std::uint64_t top_keep = 0;
+  std::uint8_t top_count = 0;
+  std::array<std::uint8_t, 6> top_src{}, top_shift{};
 };
 
 namespace detail {
 
 inline constexpr int kStraddleField = 18;  // edge sticker 2: bits 62..64
+inline constexpr int kTopFieldShift = 46;  // field 34 (edge sticker 18) in the high word
 
 constexpr PackedMove make_packed_move(const MoveTable& t) {
   PackedMove p;
@@ -65,8 +71,13 @@ constexpr PackedMove make_packed_move(const MoveTable& t) {
     } else {
       p.hi_src[p.hi_count] = src;
       p.hi_shift[p.hi_count++] = static_cast<std::uint8_t>(bit - 64);
+      if (bit - 64 >= kTopFieldShift) {
+        p.top_src[p.top_count] = src;
+        p.top_shift[p.top_count++] = static_cast<std::uint8_t>(bit - 64);
+      }
     }
   }
+  p.top_keep = p.hi_keep & ~((std::uint64_t{1} << kTopFieldShift) - 1);
   return p;
 }
 
@@ -104,6 +115,12 @@ constexpr std::uint64_t gather_hi(const Cube& bytes, std::index_sequence<K...>) 
   return (std::uint64_t{0} | ... | (field<M>(bytes, t.hi_src[K]) << t.hi_shift[K]));
 }
 
+template <int M, std::size_t... K>
+constexpr std::uint64_t gather_top(const Cube& bytes, std::index_sequence<K...>) {
+  constexpr const PackedMove& t = packed_moves[M];
+  return (std::uint64_t{0} | ... | (field<M>(bytes, t.top_src[K]) << t.top_shift[K]));
+}
+
 }  // namespace detail
 
 // The packed child under move M of a parent given both unpacked (`bytes`)
@@ -123,17 +140,34 @@ PackedCube packed_child(const Cube& bytes, const PackedCube& packed) {
   return {lo, hi};
 }
 
+// The child's high word, exact in bits 46..63 only (the rest is zero or
+// partial): enough for a key of its top 16 bits.
+template <int M>
+std::uint64_t packed_child_top(const Cube& bytes, const PackedCube& packed) {
+  constexpr const PackedMove& t = packed_moves[M];
+  return (packed.hi & t.top_keep) |
+         detail::gather_top<M>(bytes, std::make_index_sequence<packed_moves[M].top_count>{});
+}
+
 using PackedChildFn = PackedCube (*)(const Cube&, const PackedCube&);
+using PackedChildTopFn = std::uint64_t (*)(const Cube&, const PackedCube&);
 
 namespace detail {
 template <std::size_t... M>
 constexpr std::array<PackedChildFn, kMoveCount> child_functions(std::index_sequence<M...>) {
   return {&packed_child<static_cast<int>(M)>...};
 }
+template <std::size_t... M>
+constexpr std::array<PackedChildTopFn, kMoveCount> child_top_functions(std::index_sequence<M...>) {
+  return {&packed_child_top<static_cast<int>(M)>...};
+}
 }  // namespace detail
 
 // packed_child of every move, by move index.
 inline constexpr std::array<PackedChildFn, kMoveCount> packed_child_functions =
     detail::child_functions(std::make_index_sequence<kMoveCount>{});
+// packed_child_top of every move, by move index.
+inline constexpr std::array<PackedChildTopFn, kMoveCount> packed_child_top_functions =
+    detail::child_top_functions(std::make_index_sequence<kMoveCount>{});
 
 }  // namespace tessel
