@@ -64,6 +64,8 @@ class growing_cache {
   // as needed (the last step may stop at the budget). Existing entries keep
   // their indices and values. Throws Failure("ERROR: not enough memory").
   void reserve(std::size_t n);
+  // Hint that entries [from, to) are about to be written.
+  void prefault(std::size_t from, std::size_t to);
 
  private:
   MemoryBudget& budget_;
