@@ -9,6 +9,7 @@
 #include <array>
 #include <vector>
 #include <cstdlib>
+#include <string>
 
 #include "core/failure.h"
 #include "cube/moves.h"
@@ -118,8 +119,10 @@ namespace {
 
 // Copies [from, from + n), sorted in cube-state order, to `to`, keeping in
 // every run of one position only the first entry of each last move; returns
-// the number kept. `to` may be `from` or lie before it.
-std::size_t copy_first_per_move(const PackedCube* from, std::size_t n, PackedCube* to) {
+// the number kept. `to` may be `from` or lie before it. Checks the order on
+// the way: `index` is where from[0] stands in the cache, for the report.
+std::size_t copy_first_per_move(const PackedCube* from, std::size_t n, PackedCube* to,
+                                std::size_t index) {
   std::size_t out = 0;
   std::size_t i = 0;
   while (i < n) {
@@ -131,6 +134,8 @@ std::size_t copy_first_per_move(const PackedCube* from, std::size_t n, PackedCub
       seen |= bit;
       to[out++] = from[i];
     }
+    if (i < n && !cube_state_less(head, from[i]))
+      fail("ERROR: Bug found,SORTING FAILURE at i = " + std::to_string(index + i - 1) + "\n");
   }
   return out;
 }
@@ -139,7 +144,7 @@ std::size_t copy_first_per_move(const PackedCube* from, std::size_t n, PackedCub
 
 std::size_t remove_duplicates(PackedCube* cubes, std::size_t begin, std::size_t end) {
   if (end <= begin) return begin;
-  return begin + copy_first_per_move(cubes + begin, end - begin, cubes + begin);
+  return begin + copy_first_per_move(cubes + begin, end - begin, cubes + begin, begin);
 }
 
 bool is_sorted_by_cube_state(const PackedCube* cubes, std::size_t begin, std::size_t end) {
@@ -403,7 +408,7 @@ std::size_t generate_new_level(growing_cache& cache, std::size_t start, std::siz
     const std::size_t first = bucket[b], last = bucket[b + 1];
     if (first == last) continue;
     const PackedCube* sorted = sort_bucket(level + first, last - first, 128 - bucket_bits, scratch.data());
-    out += copy_first_per_move(sorted, last - first, level + out);
+    out += copy_first_per_move(sorted, last - first, level + out, base + first);
   }
   const std::size_t new_end = base + out;
   cache.set_used(new_end);
