@@ -302,13 +302,13 @@ void radix_sort(PackedCube* a, std::size_t n, int top, PackedCube* scratch) {
   while (top > 8) {
     const int width = std::min(n < 4096 ? 8 : 12, top - 8);
     const int low = top - width;
-    std::array<std::uint32_t, (1u << 12) + 1> count;
-    std::fill_n(count.begin(), (1u << width) + 1, 0u);
-    for (std::size_t i = 0; i < n; ++i) ++count[bits_at(a[i], low, width) + 1];
+    std::array<std::uint32_t, std::size_t{1} << 12> count;
     const std::size_t buckets = std::size_t{1} << width;
+    std::fill_n(count.begin(), buckets, 0u);
+    for (std::size_t i = 0; i < n; ++i) ++count[bits_at(a[i], low, width)];
     // One digit value for all: nothing to move at this digit.
     bool single = false;
-    for (std::size_t d = 1; d <= buckets; ++d)
+    for (std::size_t d = 0; d < buckets; ++d)
       if (count[d] != 0) {
         single = count[d] == n;
         break;
@@ -317,12 +317,16 @@ void radix_sort(PackedCube* a, std::size_t n, int top, PackedCube* scratch) {
       top = low;
       continue;
     }
-    for (std::size_t d = 1; d <= buckets; ++d) count[d] += count[d - 1];
-    std::array<std::uint32_t, (1u << 12) + 1> next = count;
-    for (std::size_t i = 0; i < n; ++i) scratch[next[bits_at(a[i], low, width)]++] = a[i];
+    // count[d] becomes the start of digit d, then, after the scatter, its end.
+    for (std::uint32_t d = 0, sum = 0; d < buckets; ++d) {
+      const std::uint32_t c = count[d];
+      count[d] = sum;
+      sum += c;
+    }
+    for (std::size_t i = 0; i < n; ++i) scratch[count[bits_at(a[i], low, width)]++] = a[i];
     std::copy(scratch, scratch + n, a);
-    for (std::size_t d = 0; d < buckets; ++d) {
-      const std::size_t first = count[d], size = count[d + 1] - count[d];
+    for (std::size_t d = 0, first = 0; d < buckets; first = count[d++]) {
+      const std::size_t size = count[d] - first;
       if (size > 1) radix_sort(a + first, size, low, scratch);
     }
     return;
@@ -340,12 +344,12 @@ const PackedCube* sort_bucket(PackedCube* a, std::size_t n, int top, PackedCube*
   while (top > 8) {
     const int width = std::min(n < 4096 ? 8 : 12, top - 8);
     const int low = top - width;
-    std::array<std::uint32_t, (1u << 12) + 1> count;
-    std::fill_n(count.begin(), (1u << width) + 1, 0u);
-    for (std::size_t i = 0; i < n; ++i) ++count[bits_at(a[i], low, width) + 1];
+    std::array<std::uint32_t, std::size_t{1} << 12> count;
     const std::size_t buckets = std::size_t{1} << width;
+    std::fill_n(count.begin(), buckets, 0u);
+    for (std::size_t i = 0; i < n; ++i) ++count[bits_at(a[i], low, width)];
     bool single = false;
-    for (std::size_t d = 1; d <= buckets; ++d)
+    for (std::size_t d = 0; d < buckets; ++d)
       if (count[d] != 0) {
         single = count[d] == n;
         break;
@@ -354,12 +358,15 @@ const PackedCube* sort_bucket(PackedCube* a, std::size_t n, int top, PackedCube*
       top = low;
       continue;
     }
-    for (std::size_t d = 1; d <= buckets; ++d) count[d] += count[d - 1];
-    std::array<std::uint32_t, (1u << 12) + 1> next = count;
-    for (std::size_t i = 0; i < n; ++i) scratch[next[bits_at(a[i], low, width)]++] = a[i];
+    for (std::uint32_t d = 0, sum = 0; d < buckets; ++d) {
+      const std::uint32_t c = count[d];
+      count[d] = sum;
+      sum += c;
+    }
+    for (std::size_t i = 0; i < n; ++i) scratch[count[bits_at(a[i], low, width)]++] = a[i];
     // The entries now live in scratch; `a` is free to serve as scratch.
-    for (std::size_t d = 0; d < buckets; ++d) {
-      const std::size_t first = count[d], size = count[d + 1] - count[d];
+    for (std::size_t d = 0, first = 0; d < buckets; first = count[d++]) {
+      const std::size_t size = count[d] - first;
       if (size > 1) radix_sort(scratch + first, size, low, a + first);
     }
     return scratch;
