@@ -72,22 +72,53 @@ void find_cache_sequence(sequence_list& list, const PackedCube* cubes, std::size
   collect_paths(list, path, cubes, level_start, index, direction);
 }
 
+namespace {
+
+// The first index from i on (below end) whose entry is not below the key,
+// given that entry i is below it: one step, or a gallop and a bisection.
+std::size_t skip_below(const PackedCube* cubes, std::size_t i, std::size_t end,
+                       const PackedCube& key, bool gallop) {
+  if (!gallop) return i + 1;
+  std::size_t step = 1;
+  std::size_t lo = i;  // below the key
+  while (lo + step < end && cube_state_less(cubes[lo + step], key)) {
+    lo += step;
+    step *= 2;
+  }
+  std::size_t hi = lo + step < end ? lo + step : end;  // not below the key, or end
+  while (lo + 1 < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (cube_state_less(cubes[mid], key))
+      lo = mid;
+    else
+      hi = mid;
+  }
+  return hi;
+}
+
+}  // namespace
+
 std::int64_t find_sequence(const LevelRange& forward, const LevelRange& backward,
                            std::int64_t max_count, const SequenceSink& sink) {
   std::int64_t found = 0;
   std::size_t i = forward.start;
   std::size_t j = backward.start;
+  // Gallop through the side that is much larger; step through the other.
+  const std::size_t forward_size = forward.end - forward.start;
+  const std::size_t backward_size = backward.end - backward.start;
+  const bool forward_gallops = forward_size / 4 > backward_size;
+  const bool backward_gallops = backward_size / 4 > forward_size;
   std::vector<int> joined;
   sequence_list sf;
   sequence_list sb;
   while (i < forward.end && j < backward.end) {
     const int c = compare_packed_cubes_only_cube_state(forward.cubes[i], backward.cubes[j]);
     if (c < 0) {
-      ++i;
+      i = skip_below(forward.cubes, i, forward.end, backward.cubes[j], forward_gallops);
       continue;
     }
     if (c > 0) {
-      ++j;
+      j = skip_below(backward.cubes, j, backward.end, forward.cubes[i], backward_gallops);
       continue;
     }
     std::size_t i_end = i + 1;
