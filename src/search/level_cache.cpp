@@ -197,7 +197,7 @@ bool pieces_all_distinct(const Cube& cube) {
   // A piece as the set of its colours, one bit per colour.
   const auto colours = [&cube](const auto& stickers) {
     unsigned set = 0;
-    for (int s : stickers) set |= 1u << cube[s];
+    for (int s : stickers) set |= 1u << (cube[s] & 7u);
     return set;
   };
   const Cube solved = full_cube();
