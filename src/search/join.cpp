@@ -17,11 +17,12 @@ void sequence_list::add_reverse_sequence(std::span<const int> reversed) {
   ++count;
 }
 
-std::size_t find_index_in_cache_level(const PackedCube* cubes, std::size_t left, std::size_t right,
-                                      const PackedCube& key) {
-  if (left >= right) return right;
-  if (same_cube_state(cubes[left], key)) return left;
-  std::size_t lo = left, hi = right;
+namespace {
+
+// Bisection: entry lo is below the key, entry hi (or hi itself, when it is
+// the end of the range) is not; returns the first index not below the key.
+std::size_t first_not_below(const PackedCube* cubes, std::size_t lo, std::size_t hi,
+                            const PackedCube& key) {
   while (lo + 1 < hi) {
     const std::size_t mid = lo + (hi - lo) / 2;
     if (cube_state_less(cubes[mid], key))
@@ -29,6 +30,16 @@ std::size_t find_index_in_cache_level(const PackedCube* cubes, std::size_t left,
     else
       hi = mid;
   }
+  return hi;
+}
+
+}  // namespace
+
+std::size_t find_index_in_cache_level(const PackedCube* cubes, std::size_t left, std::size_t right,
+                                      const PackedCube& key) {
+  if (left >= right) return right;
+  if (same_cube_state(cubes[left], key)) return left;
+  const std::size_t hi = first_not_below(cubes, left, right, key);
   if (hi == right || !same_cube_state(cubes[hi], key)) return right;
   return hi;
 }
@@ -85,15 +96,7 @@ std::size_t skip_below(const PackedCube* cubes, std::size_t i, std::size_t end,
     lo += step;
     step *= 2;
   }
-  std::size_t hi = lo + step < end ? lo + step : end;  // not below the key, or end
-  while (lo + 1 < hi) {
-    const std::size_t mid = lo + (hi - lo) / 2;
-    if (cube_state_less(cubes[mid], key))
-      lo = mid;
-    else
-      hi = mid;
-  }
-  return hi;
+  return first_not_below(cubes, lo, lo + step < end ? lo + step : end, key);
 }
 
 }  // namespace

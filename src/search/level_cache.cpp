@@ -186,14 +186,6 @@ struct MoveChoice {
 // alike. Then no face turn can leave the cube (or any cube reached from it)
 // unchanged: that would need four alike pieces in one turning layer.
 bool pieces_all_distinct(const Cube& cube) {
-  constexpr std::array<std::array<int, 2>, 12> edge_pieces = {{
-      {8, 6}, {10, 18}, {9, 14}, {11, 22}, {2, 4}, {0, 16},
-      {1, 12}, {3, 20}, {5, 15}, {7, 21}, {19, 13}, {17, 23},
-  }};
-  constexpr std::array<std::array<int, 3>, 8> corner_pieces = {{
-      {33, 31, 38}, {32, 30, 47}, {35, 42, 39}, {34, 43, 46},
-      {27, 29, 36}, {26, 28, 45}, {25, 40, 37}, {24, 41, 44},
-  }};
   // A piece as the set of its colours, one bit per colour.
   const auto colours = [&cube](const auto& stickers) {
     unsigned set = 0;
@@ -290,47 +282,56 @@ inline std::uint32_t bits_at(const PackedCube& c, int low, int width) {
   return static_cast<std::uint32_t>(((c.lo >> low) | (c.hi << (64 - low))) & mask);
 }
 
-// Stable most-significant-digit radix sort of [a, a + n) in cube-state
-// order, for entries whose bits at and above `top` are all equal. Each
-// digit is distributed through `scratch` (room for n entries) and copied
-// back; small ranges finish with insertion sort.
+// One digit pass of a stable most-significant-digit radix sort over
+// [a, a + n), whose entries agree on every bit at and above `top`: finds
+// the highest digit below `top` on which they differ and distributes them
+// by it into `scratch` (room for n entries), keeping their order within a
+// digit. Afterwards digit d spans [end of digit d - 1, ends[d]). Returns the
+// digit's low bit, or 0 when all entries hold one position (nothing moved).
+struct DigitPass {
+  int low = 0;
+  std::size_t digits = 0;
+  std::array<std::uint32_t, std::size_t{1} << 12> ends;
+};
+
+void distribute(const PackedCube* a, std::size_t n, int top, PackedCube* scratch, DigitPass& pass) {
+  auto& count = pass.ends;
+  for (; top > 8; top = pass.low) {
+    const int width = std::min(n < 4096 ? 8 : 12, top - 8);
+    pass.low = top - width;
+    pass.digits = std::size_t{1} << width;
+    std::fill_n(count.begin(), pass.digits, 0u);
+    for (std::size_t i = 0; i < n; ++i) ++count[bits_at(a[i], pass.low, width)];
+    // One digit value for all: nothing to move at this digit.
+    std::size_t d = 0;
+    while (count[d] == 0) ++d;
+    if (count[d] == n) continue;
+    // count[d] becomes the start of digit d, then, after the scatter, its end.
+    for (std::uint32_t e = 0, sum = 0; e < pass.digits; ++e) {
+      const std::uint32_t c = count[e];
+      count[e] = sum;
+      sum += c;
+    }
+    for (std::size_t i = 0; i < n; ++i) scratch[count[bits_at(a[i], pass.low, width)]++] = a[i];
+    return;
+  }
+  pass.low = 0;
+}
+
+// Stable radix sort of [a, a + n) in cube-state order, for entries that
+// agree at and above bit `top`, through `scratch`; small ranges finish
+// with insertion sort.
 void radix_sort(PackedCube* a, std::size_t n, int top, PackedCube* scratch) {
   if (n <= 32) {
     insertion_sort(a, a + n);
     return;
   }
-  while (top > 8) {
-    const int width = std::min(n < 4096 ? 8 : 12, top - 8);
-    const int low = top - width;
-    std::array<std::uint32_t, std::size_t{1} << 12> count;
-    const std::size_t buckets = std::size_t{1} << width;
-    std::fill_n(count.begin(), buckets, 0u);
-    for (std::size_t i = 0; i < n; ++i) ++count[bits_at(a[i], low, width)];
-    // One digit value for all: nothing to move at this digit.
-    bool single = false;
-    for (std::size_t d = 0; d < buckets; ++d)
-      if (count[d] != 0) {
-        single = count[d] == n;
-        break;
-      }
-    if (single) {
-      top = low;
-      continue;
-    }
-    // count[d] becomes the start of digit d, then, after the scatter, its end.
-    for (std::uint32_t d = 0, sum = 0; d < buckets; ++d) {
-      const std::uint32_t c = count[d];
-      count[d] = sum;
-      sum += c;
-    }
-    for (std::size_t i = 0; i < n; ++i) scratch[count[bits_at(a[i], low, width)]++] = a[i];
-    std::copy(scratch, scratch + n, a);
-    for (std::size_t d = 0, first = 0; d < buckets; first = count[d++]) {
-      const std::size_t size = count[d] - first;
-      if (size > 1) radix_sort(a + first, size, low, scratch);
-    }
-    return;
-  }
+  DigitPass pass;
+  distribute(a, n, top, scratch, pass);
+  if (pass.low == 0) return;
+  std::copy(scratch, scratch + n, a);
+  for (std::size_t d = 0, first = 0; d < pass.digits; first = pass.ends[d++])
+    if (pass.ends[d] - first > 1) radix_sort(a + first, pass.ends[d] - first, pass.low, scratch);
 }
 
 // The same sort, except that the first digit pass leaves its result in
@@ -341,37 +342,13 @@ const PackedCube* sort_bucket(PackedCube* a, std::size_t n, int top, PackedCube*
     insertion_sort(a, a + n);
     return a;
   }
-  while (top > 8) {
-    const int width = std::min(n < 4096 ? 8 : 12, top - 8);
-    const int low = top - width;
-    std::array<std::uint32_t, std::size_t{1} << 12> count;
-    const std::size_t buckets = std::size_t{1} << width;
-    std::fill_n(count.begin(), buckets, 0u);
-    for (std::size_t i = 0; i < n; ++i) ++count[bits_at(a[i], low, width)];
-    bool single = false;
-    for (std::size_t d = 0; d < buckets; ++d)
-      if (count[d] != 0) {
-        single = count[d] == n;
-        break;
-      }
-    if (single) {
-      top = low;
-      continue;
-    }
-    for (std::uint32_t d = 0, sum = 0; d < buckets; ++d) {
-      const std::uint32_t c = count[d];
-      count[d] = sum;
-      sum += c;
-    }
-    for (std::size_t i = 0; i < n; ++i) scratch[count[bits_at(a[i], low, width)]++] = a[i];
-    // The entries now live in scratch; `a` is free to serve as scratch.
-    for (std::size_t d = 0, first = 0; d < buckets; first = count[d++]) {
-      const std::size_t size = count[d] - first;
-      if (size > 1) radix_sort(scratch + first, size, low, a + first);
-    }
-    return scratch;
-  }
-  return a;  // one position only: already in generation order
+  DigitPass pass;
+  distribute(a, n, top, scratch, pass);
+  if (pass.low == 0) return a;  // one position only: already in generation order
+  // The entries now live in scratch; `a` is free to serve as scratch.
+  for (std::size_t d = 0, first = 0; d < pass.digits; first = pass.ends[d++])
+    if (pass.ends[d] - first > 1) radix_sort(scratch + first, pass.ends[d] - first, pass.low, a + first);
+  return scratch;
 }
 
 }  // namespace
