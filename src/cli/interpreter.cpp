@@ -32,6 +32,7 @@ int Interpreter::run(std::span<const std::string> args) {
     print_banner(parameters_, session_);
     loop();
     out_.flush();
+    if (!out_) fail(kOutputFailed);
     return 0;
   } catch (const Failure& failure) {
     out_ << failure.message;
