@@ -5,10 +5,20 @@
 
 #include "cli/interpreter.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 int main(int argc, char** argv) {
   // A closed standard output shows up as a failed write, not as a signal.
   std::signal(SIGPIPE, SIG_IGN);
   std::ios::sync_with_stdio(false);
+#if defined(__GLIBC__)
+  // The threads that build large levels allocate next to nothing; sharing
+  // one malloc arena spares each of them a reserve of 64 MiB of address
+  // space, which counts against a lowered address-space limit.
+  mallopt(M_ARENA_MAX, 1);
+#endif
   const std::vector<std::string> args(argv + 1, argv + argc);
   return tessel::run_tessel(args, std::cin, std::cout, std::cerr);
 }

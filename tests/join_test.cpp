@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/parallel.h"
 #include "cube/masks.h"
 #include "cube/moves.h"
 #include "search/legal_moves.h"
@@ -29,13 +30,16 @@ Cube moved(const Cube& c, const char* moves) {
 
 // Runs the join and collects what it hands out.
 std::int64_t join(const LevelBuilder& f, const LevelBuilder& b, std::int64_t max_count,
-                  Sequences& out, int stop_after = -1) {
-  return find_sequence({f.cache.cubes(), f.level_start, f.level_end},
-                       {b.cache.cubes(), b.level_start, b.level_end}, max_count,
-                       [&](std::span<const int> moves) {
-                         out.emplace_back(moves.begin(), moves.end());
-                         return static_cast<int>(out.size()) != stop_after;
-                       });
+                  Sequences& out, int stop_after = -1,
+                  std::size_t meetings_per_part = kJoinMeetingsPerPart) {
+  return find_sequence(
+      {f.cache.cubes(), f.level_start, f.level_end}, {b.cache.cubes(), b.level_start, b.level_end},
+      max_count,
+      [&](std::span<const int> moves) {
+        out.emplace_back(moves.begin(), moves.end());
+        return static_cast<int>(out.size()) != stop_after;
+      },
+      meetings_per_part);
 }
 
 LegalMoves legal_from(const char* word) {
@@ -309,6 +313,58 @@ INSTANTIATE_TEST_SUITE_P(
         CountCase{"cross", moved(add_cross(empty_cube()), "F R D'"), add_cross(empty_cube()),
                   nullptr, 2, 2},
         CountCase{"wide_and_slices", moved(full_cube(), "r U M'"), full_cube(), "RrUM", 2, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Large joins look for meetings on several threads; what they hand out,
+// and in which order, must not depend on how many.
+struct ThreadJoinCase {
+  const char* name;
+  Cube first;
+  Cube second;
+  int forward_depth, backward_depth;  // the two levels hold 2^21 entries or more
+  std::vector<std::int64_t> limits;   // max_count values to try
+};
+
+void PrintTo(const ThreadJoinCase& c, std::ostream* os) { *os << c.name; }
+
+class JoinForAnyThreadCount : public ::testing::TestWithParam<ThreadJoinCase> {};
+
+TEST_P(JoinForAnyThreadCount, SameSequencesInTheSameOrder) {
+  const auto& c = GetParam();
+  MemoryBudget budget;
+  const LegalMoves legal;
+  LevelBuilder forward(c.first, kForward, budget), backward(c.second, kBackward, budget);
+  for (int i = 0; i < c.forward_depth; ++i) forward.grow(legal);
+  for (int i = 0; i < c.backward_depth; ++i) backward.grow(legal);
+  ASSERT_GE(forward.level_end - forward.level_start + backward.level_end - backward.level_start,
+            std::size_t{1} << 21);
+  for (std::int64_t limit : c.limits) {
+    SCOPED_TRACE("at most " + std::to_string(limit));
+    set_work_threads(1);
+    Sequences one;
+    const std::int64_t n = join(forward, backward, limit, one);
+    for (unsigned threads : {2u, 3u, 8u}) {
+      for (std::size_t noted : {kJoinMeetingsPerPart, std::size_t{1}, std::size_t{100}}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads, " + std::to_string(noted) + " noted");
+        set_work_threads(threads);
+        Sequences many;
+        EXPECT_EQ(join(forward, backward, limit, many, -1, noted), n);
+        EXPECT_TRUE(many == one);
+      }
+    }
+    set_work_threads(0);
+    for (const auto& s : one) ASSERT_EQ(test::apply_sequence(c.first, s), c.second);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, JoinForAnyThreadCount,
+    ::testing::Values(
+        ThreadJoinCase{"eleven_moves", moved(full_cube(), "R U' F2 L D B' R2 U F' L2 D'"),
+                       full_cube(), 6, 5, {1, 1 << 30}},
+        // Many meetings: more than a part notes.
+        ThreadJoinCase{"first_two_layers", moved(add_f2l(empty_cube()), "R U F"),
+                       add_f2l(empty_cube()), 6, 5, {1, 7, 20000, 1 << 30}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SequenceText, NamesEachFollowedByABlank) {

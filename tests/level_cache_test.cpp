@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/failure.h"
+#include "core/parallel.h"
 #include "cube/masks.h"
 #include "cube/moves.h"
 #include "test_util.h"
@@ -351,6 +352,69 @@ TEST(LevelCache, FirstAllocationBeyondTheBudgetFails) {
   expect_out_of_memory([&] { growing_cache cache(tiny); });
   EXPECT_EQ(tiny.in_use(), 0u);
 }
+
+}  // namespace
+}  // namespace tessel
+
+namespace tessel {
+namespace {
+
+// Large levels are built in parts on several threads; the levels must not
+// depend on how many.
+struct ThreadCase {
+  const char* name;
+  Cube root;
+  const char* generator;  // nullptr: the 18 face turns
+  int direction;
+  int depth;  // the last level has more than 2^18 possible children
+};
+
+void PrintTo(const ThreadCase& c, std::ostream* os) { *os << c.name; }
+
+class LevelsForAnyThreadCount : public ::testing::TestWithParam<ThreadCase> {};
+
+std::vector<PackedCube> build_levels(const ThreadCase& c, unsigned threads) {
+  set_work_threads(threads);
+  MemoryBudget budget;
+  LegalMoves legal;
+  if (c.generator) legal.set_3gen(c.generator);
+  LevelBuilder side(c.root, c.direction, budget);
+  std::size_t parents = 0;
+  for (int depth = 1; depth <= c.depth; ++depth) {
+    parents = side.level_end - side.level_start;
+    side.grow(legal);
+  }
+  set_work_threads(0);
+  // Enough children for the level to be built in parts.
+  EXPECT_GE(parents * legal.moves().size(), std::size_t{1} << 18);
+  return {side.cache.cubes(), side.cache.cubes() + side.level_end};
+}
+
+TEST_P(LevelsForAnyThreadCount, SameLevels) {
+  const auto& c = GetParam();
+  const std::vector<PackedCube> one = build_levels(c, 1);
+  for (unsigned threads : {2u, 3u, 7u}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    const std::vector<PackedCube> many = build_levels(c, threads);
+    ASSERT_EQ(many.size(), one.size());
+    const auto [a, b] = std::mismatch(one.begin(), one.end(), many.begin());
+    EXPECT_EQ(a, one.end()) << "first difference at index " << (a - one.begin());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roots, LevelsForAnyThreadCount,
+    ::testing::Values(
+        ThreadCase{"solved_forward", full_cube(), nullptr, kForward, 5},
+        ThreadCase{"scrambled_backward", scrambled(full_cube(), "R U2 F' L D B2"), nullptr,
+                   kBackward, 5},
+        // Many positions reached by several sequences: duplicates to merge
+        // in every part.
+        ThreadCase{"f2l_with_slices", scrambled(add_f2l(empty_cube()), "r U'"), "RUMEyr",
+                   kForward, 5},
+        ThreadCase{"corner_orientation", add_missing_corner_orientation(empty_cube()), "RrMxUF",
+                   kBackward, 7}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tessel

@@ -1,6 +1,10 @@
 #include "search/join.h"
 
+#include <algorithm>
+#include <functional>
+
 #include "core/failure.h"
+#include "core/parallel.h"
 #include "cube/moves.h"
 #include "search/legal_moves.h"
 
@@ -101,64 +105,162 @@ std::size_t skip_below(const PackedCube* cubes, std::size_t i, std::size_t end,
 
 }  // namespace
 
+namespace {
+
+// A position both levels hold: forward entries [i, i_end), backward
+// entries [j, j_end).
+struct Meeting {
+  std::size_t i, i_end, j, j_end;
+};
+
+// Two level ranges walked in step, each up to its own end.
+struct JoinWalk {
+  const PackedCube* forward;
+  const PackedCube* backward;
+  std::size_t i, i_limit, j, j_limit;
+  bool forward_gallops, backward_gallops;
+
+  // Calls meet(Meeting) for every position both ranges hold, in order,
+  // until meet returns false; then i and j stand just after that meeting.
+  template <typename Meet>
+  void run(Meet&& meet) {
+    while (i < i_limit && j < j_limit) {
+      const int c = compare_packed_cubes_only_cube_state(forward[i], backward[j]);
+      if (c < 0) {
+        i = skip_below(forward, i, i_limit, backward[j], forward_gallops);
+        continue;
+      }
+      if (c > 0) {
+        j = skip_below(backward, j, j_limit, forward[i], backward_gallops);
+        continue;
+      }
+      Meeting m{i, i + 1, j, j + 1};
+      while (m.i_end < i_limit && same_cube_state(forward[m.i_end], forward[i])) ++m.i_end;
+      while (m.j_end < j_limit && same_cube_state(backward[m.j_end], backward[j])) ++m.j_end;
+      i = m.i_end;
+      j = m.j_end;
+      if (!meet(m)) return;
+    }
+  }
+};
+
+// Rebuilds and hands on the sequences through one meeting. Returns false
+// when the sink wants no more or max_count is reached.
+class SequenceJoiner {
+ public:
+  SequenceJoiner(const LevelRange& forward, const LevelRange& backward, std::int64_t max_count,
+                 const SequenceSink& sink)
+      : forward_(forward), backward_(backward), max_count_(max_count), sink_(sink) {}
+
+  std::int64_t found() const { return found_; }
+
+  bool operator()(const Meeting& m) {
+    for (std::size_t a = m.i; a < m.i_end; ++a) {
+      for (std::size_t b = m.j; b < m.j_end; ++b) {
+        // The two moves that meet in the middle are known without
+        // rebuilding anything: a forbidden pair there drops every join.
+        if (a != 0 && b != 0 &&
+            is_forbidden_pair(reverse_rotation(unpack_last_move(backward_.cubes[b])),
+                              unpack_last_move(forward_.cubes[a]), kForward))
+          continue;
+        sf_ = {};
+        sb_ = {};
+        find_cache_sequence(sf_, forward_.cubes, forward_.start, a, kForward);
+        find_cache_sequence(sb_, backward_.cubes, backward_.start, b, kBackward);
+        for (std::size_t k = 0; k < sf_.count; ++k) {
+          const auto fp = sf_.path(k);
+          for (std::size_t n = 0; n < sb_.count; ++n) {
+            const auto bp = sb_.path(n);
+            joined_.assign(fp.begin(), fp.end());
+            for (std::size_t t = bp.size(); t-- > 0;) joined_.push_back(reverse_rotation(bp[t]));
+            if (is_forbidden_sequence(joined_, kForward)) continue;
+            ++found_;
+            const bool go_on = sink_(joined_);
+            if (found_ >= max_count_ || !go_on) return false;
+          }
+        }
+      }
+    }
+    return true;
+  }
+
+ private:
+  const LevelRange& forward_;
+  const LevelRange& backward_;
+  std::int64_t max_count_;
+  const SequenceSink& sink_;
+  std::int64_t found_ = 0;
+  std::vector<int> joined_;
+  sequence_list sf_, sb_;
+};
+
+// Joins of levels with fewer entries than this together run on one thread.
+constexpr std::size_t kPartedJoin = std::size_t{1} << 21;
+
+std::size_t lower_bound_state(const PackedCube* cubes, std::size_t lo, std::size_t hi,
+                              const PackedCube& key) {
+  return static_cast<std::size_t>(std::lower_bound(cubes + lo, cubes + hi, key, cube_state_less) -
+                                  cubes);
+}
+
+}  // namespace
+
+// Large joins look for meetings in parts at once: the positions are cut at
+// a few keys, and every part walks its slice of both levels, noting its
+// first meetings. The sequences are then rebuilt and handed on in order on
+// the calling thread, which also walks whatever a part left over.
 std::int64_t find_sequence(const LevelRange& forward, const LevelRange& backward,
-                           std::int64_t max_count, const SequenceSink& sink) {
-  std::int64_t found = 0;
-  std::size_t i = forward.start;
-  std::size_t j = backward.start;
+                           std::int64_t max_count, const SequenceSink& sink,
+                           std::size_t meetings_per_part) {
   // Gallop through the side that is much larger; step through the other.
   const std::size_t forward_size = forward.end - forward.start;
   const std::size_t backward_size = backward.end - backward.start;
   const bool forward_gallops = forward_size / 4 > backward_size;
   const bool backward_gallops = backward_size / 4 > forward_size;
-  std::vector<int> joined;
-  sequence_list sf;
-  sequence_list sb;
-  while (i < forward.end && j < backward.end) {
-    const int c = compare_packed_cubes_only_cube_state(forward.cubes[i], backward.cubes[j]);
-    if (c < 0) {
-      i = skip_below(forward.cubes, i, forward.end, backward.cubes[j], forward_gallops);
-      continue;
-    }
-    if (c > 0) {
-      j = skip_below(backward.cubes, j, backward.end, forward.cubes[i], backward_gallops);
-      continue;
-    }
-    std::size_t i_end = i + 1;
-    while (i_end < forward.end && same_cube_state(forward.cubes[i_end], forward.cubes[i])) ++i_end;
-    std::size_t j_end = j + 1;
-    while (j_end < backward.end && same_cube_state(backward.cubes[j_end], backward.cubes[j]))
-      ++j_end;
-    for (std::size_t a = i; a < i_end; ++a) {
-      for (std::size_t b = j; b < j_end; ++b) {
-        // The two moves that meet in the middle are known without
-        // rebuilding anything: a forbidden pair there drops every join.
-        if (a != 0 && b != 0 &&
-            is_forbidden_pair(reverse_rotation(unpack_last_move(backward.cubes[b])),
-                              unpack_last_move(forward.cubes[a]), kForward))
-          continue;
-        sf = {};
-        sb = {};
-        find_cache_sequence(sf, forward.cubes, forward.start, a, kForward);
-        find_cache_sequence(sb, backward.cubes, backward.start, b, kBackward);
-        for (std::size_t k = 0; k < sf.count; ++k) {
-          const auto fp = sf.path(k);
-          for (std::size_t n = 0; n < sb.count; ++n) {
-            const auto bp = sb.path(n);
-            joined.assign(fp.begin(), fp.end());
-            for (std::size_t t = bp.size(); t-- > 0;) joined.push_back(reverse_rotation(bp[t]));
-            if (is_forbidden_sequence(joined, kForward)) continue;
-            ++found;
-            const bool go_on = sink(joined);
-            if (found >= max_count || !go_on) return found;
-          }
-        }
-      }
-    }
-    i = i_end;
-    j = j_end;
+  SequenceJoiner joiner(forward, backward, max_count, sink);
+  const unsigned parts = forward_size + backward_size < kPartedJoin ? 1u : work_threads();
+  if (parts == 1 || max_count <= 0 || meetings_per_part == 0) {
+    JoinWalk walk{forward.cubes,  backward.cubes, forward.start,   forward.end,
+                  backward.start, backward.end,   forward_gallops, backward_gallops};
+    walk.run(std::ref(joiner));
+    return joiner.found();
   }
-  return found;
+
+  // Part p covers the positions from the key at cut p of the larger level
+  // up to the next cut.
+  const LevelRange& larger = forward_size >= backward_size ? forward : backward;
+  std::vector<JoinWalk> walks;
+  std::size_t i = forward.start, j = backward.start;
+  for (unsigned p = 0; p < parts; ++p) {
+    std::size_t i_limit = forward.end, j_limit = backward.end;
+    if (p + 1 < parts) {
+      const PackedCube key =
+          larger.cubes[larger.start + (larger.end - larger.start) / parts * (p + 1)];
+      i_limit = lower_bound_state(forward.cubes, i, forward.end, key);
+      j_limit = lower_bound_state(backward.cubes, j, backward.end, key);
+    }
+    walks.push_back(
+        {forward.cubes, backward.cubes, i, i_limit, j, j_limit, forward_gallops, backward_gallops});
+    i = i_limit;
+    j = j_limit;
+  }
+  std::vector<std::vector<Meeting>> meetings(parts);
+  for (auto& m : meetings) m.reserve(meetings_per_part);
+  run_parts(parts, [&walks, &meetings, meetings_per_part](unsigned p) {
+    auto& noted = meetings[p];
+    walks[p].run([&noted, meetings_per_part](const Meeting& m) {
+      noted.push_back(m);
+      return noted.size() < meetings_per_part;
+    });
+  });
+  for (unsigned p = 0; p < parts; ++p) {
+    for (const Meeting& m : meetings[p])
+      if (!joiner(m)) return joiner.found();
+    bool go_on = true;
+    walks[p].run([&joiner, &go_on](const Meeting& m) { return go_on = joiner(m); });
+    if (!go_on) break;
+  }
+  return joiner.found();
 }
 
 std::string sequence_text(std::span<const int> moves) {

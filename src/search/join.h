@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <string>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "search/level_cache.h"
@@ -55,8 +55,14 @@ using SequenceSink = std::function<bool(std::span<const int>)>;
 // `sink` in output order. Stops after max_count accepted sequences (tested
 // after each acceptance) or when the sink says so; returns the number
 // accepted.
+//
+// Large joins look for meetings on several threads; each notes at most
+// `meetings_per_part` before leaving the rest of its slice to the calling
+// thread (tests lower it). The result never depends on either.
+inline constexpr std::size_t kJoinMeetingsPerPart = std::size_t{1} << 14;
 std::int64_t find_sequence(const LevelRange& forward, const LevelRange& backward,
-                           std::int64_t max_count, const SequenceSink& sink);
+                           std::int64_t max_count, const SequenceSink& sink,
+                           std::size_t meetings_per_part = kJoinMeetingsPerPart);
 
 // Move names, each followed by one blank.
 std::string sequence_text(std::span<const int> moves);

@@ -7,11 +7,13 @@
 
 #include <algorithm>
 #include <array>
-#include <vector>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/failure.h"
+#include "core/parallel.h"
 #include "cube/moves.h"
 #include "search/packed_moves.h"
 
@@ -347,52 +349,118 @@ const PackedCube* sort_bucket(PackedCube* a, std::size_t n, int top, PackedCube*
   if (pass.low == 0) return a;  // one position only: already in generation order
   // The entries now live in scratch; `a` is free to serve as scratch.
   for (std::size_t d = 0, first = 0; d < pass.digits; first = pass.ends[d++])
-    if (pass.ends[d] - first > 1) radix_sort(scratch + first, pass.ends[d] - first, pass.low, a + first);
+    if (pass.ends[d] - first > 1)
+      radix_sort(scratch + first, pass.ends[d] - first, pass.low, a + first);
   return scratch;
+}
+
+// Levels with fewer possible children than this are built on one thread:
+// starting threads would cost more than it saves.
+constexpr std::size_t kPartedChildren = std::size_t{1} << 18;
+
+// The first index of every part when [first, last) is cut into `parts`
+// nearly equal pieces.
+std::vector<std::size_t> cut_evenly(std::size_t first, std::size_t last, unsigned parts) {
+  std::vector<std::size_t> cut(parts + 1);
+  for (unsigned p = 0; p <= parts; ++p)
+    cut[p] = first + (last - first) / parts * p + std::min<std::size_t>(p, (last - first) % parts);
+  return cut;
 }
 
 }  // namespace
 
+// A level is built in parts that may run at once: part p expands its own
+// slice of the parents, and afterwards sorts its own range of buckets. The
+// children of one bucket are laid out part by part, so every bucket still
+// holds its children in generation order, whatever the number of parts.
 std::size_t generate_new_level(growing_cache& cache, std::size_t start, std::size_t end,
                                int direction, const LegalMoves& legal) {
   const MoveChoice choice(legal, direction, pieces_all_distinct(unpack_cube(cache.cubes()[0])));
   const std::size_t base = end + 1;
   const std::size_t most_children = (end - start) * choice.root_count;
-  const int bucket_bits = most_children < (std::size_t{1} << 16) ? kSmallBucketBits : kLargeBucketBits;
+  const int bucket_bits =
+      most_children < (std::size_t{1} << 16) ? kSmallBucketBits : kLargeBucketBits;
   const std::size_t buckets = std::size_t{1} << bucket_bits;
   const int bucket_shift = 64 - bucket_bits;
+  const unsigned parts = most_children < kPartedChildren ? 1u : work_threads();
 
-  // Pass 1: count the children of every bucket.
-  std::vector<std::uint64_t> bucket(buckets + 1, 0);
-  for_each_child<true>(cache.cubes(), start, end, choice, [&bucket, bucket_shift](std::uint64_t hi) {
-    ++bucket[(hi >> bucket_shift) + 1];
+  // Pass 1: count the children of every bucket, per part.
+  const std::vector<std::size_t> parents = cut_evenly(start, end, parts);
+  // Parts allocate nothing: a thread's first allocation would set up a
+  // memory arena of its own, which costs address space.
+  std::vector<std::vector<std::uint64_t>> next(parts, std::vector<std::uint64_t>(buckets, 0));
+  run_parts(parts, [&](unsigned p) {
+    std::uint64_t* const count = next[p].data();
+    for_each_child<true>(cache.cubes(), parents[p], parents[p + 1], choice,
+                         [count, bucket_shift](std::uint64_t hi) { ++count[hi >> bucket_shift]; });
   });
-  for (std::size_t b = 1; b <= buckets; ++b) bucket[b] += bucket[b - 1];
+  // Bucket b spans [bucket[b], bucket[b + 1]); within it, part p writes
+  // from next[p][b] on.
+  std::vector<std::uint64_t> bucket(buckets + 1, 0);
+  for (std::size_t b = 0; b < buckets; ++b) {
+    std::uint64_t at = bucket[b];
+    for (unsigned p = 0; p < parts; ++p) {
+      const std::uint64_t n = next[p][b];
+      next[p][b] = at;
+      at += n;
+    }
+    bucket[b + 1] = at;
+  }
   const std::size_t total = bucket[buckets];
   cache.reserve(base + total + 1);
   cache.add_generated(total);
-  cache.prefault(base, base + total);
-
-  // Pass 2: write every child into its bucket, in generation order.
-  PackedCube* const level = cache.cubes() + base;
   {
-    std::vector<std::uint64_t> next(bucket.begin(), bucket.end() - 1);
-    for_each_child<false>(cache.cubes(), start, end, choice, [&next, level, bucket_shift](const PackedCube& c) {
-      level[next[c.hi >> bucket_shift]++] = c;
-    });
+    const std::vector<std::size_t> pages = cut_evenly(base, base + total, parts);
+    run_parts(parts, [&](unsigned p) { cache.prefault(pages[p], pages[p + 1]); });
   }
 
+  // Pass 2: every part writes its children into their buckets.
+  PackedCube* const level = cache.cubes() + base;
+  run_parts(parts, [&](unsigned p) {
+    std::uint64_t* const at = next[p].data();
+    for_each_child<false>(
+        cache.cubes(), parents[p], parents[p + 1], choice,
+        [at, level, bucket_shift](const PackedCube& c) { level[at[c.hi >> bucket_shift]++] = c; });
+  });
+  next = {};
+
   // Sort each bucket, then keep the first entry per last move in every run
-  // of one position, compacting the level towards its start.
-  std::size_t largest = 0;
-  for (std::size_t b = 0; b < buckets; ++b) largest = std::max(largest, bucket[b + 1] - bucket[b]);
-  std::vector<PackedCube> scratch(largest > 32 ? largest : 0);
-  std::size_t out = 0;
-  for (std::size_t b = 0; b < buckets; ++b) {
-    const std::size_t first = bucket[b], last = bucket[b + 1];
-    if (first == last) continue;
-    const PackedCube* sorted = sort_bucket(level + first, last - first, 128 - bucket_bits, scratch.data());
-    out += copy_first_per_move(sorted, last - first, level + out, base + first);
+  // of one position. Every part compacts its buckets towards the start of
+  // its range; the ranges are then closed up.
+  std::vector<std::size_t> first_bucket(parts + 1, buckets);
+  first_bucket[0] = 0;
+  for (unsigned p = 1, b = 0; p < parts; ++p) {
+    const std::size_t share = total / parts * p;
+    while (b < buckets && bucket[b] < share) ++b;
+    first_bucket[p] = b;
+  }
+  std::vector<std::size_t> kept(parts, 0);
+  std::vector<std::vector<PackedCube>> scratches(parts);
+  for (unsigned p = 0; p < parts; ++p) {
+    std::size_t largest = 0;
+    for (std::size_t b = first_bucket[p]; b < first_bucket[p + 1]; ++b)
+      largest = std::max<std::size_t>(largest, bucket[b + 1] - bucket[b]);
+    scratches[p].resize(largest > 32 ? largest : 0);
+  }
+  run_parts(parts, [&](unsigned p) {
+    PackedCube* const scratch = scratches[p].data();
+    const std::size_t from = bucket[first_bucket[p]];
+    std::size_t out = from;
+    for (std::size_t b = first_bucket[p]; b < first_bucket[p + 1]; ++b) {
+      const std::size_t first = bucket[b], last = bucket[b + 1];
+      if (first == last) continue;
+      const PackedCube* sorted =
+          sort_bucket(level + first, last - first, 128 - bucket_bits, scratch);
+      out += copy_first_per_move(sorted, last - first, level + out, base + first);
+    }
+    kept[p] = out - from;
+  });
+  std::size_t out = kept[0];
+  for (unsigned p = 1; p < parts; ++p) {
+    const std::size_t from = bucket[first_bucket[p]];
+    if (out != from && kept[p] != 0)
+      std::memmove(static_cast<void*>(level + out), level + from, kept[p] * sizeof(PackedCube));
+    out += kept[p];
   }
   const std::size_t new_end = base + out;
   cache.set_used(new_end);

@@ -1,0 +1,55 @@
+#include "core/parallel.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace tessel {
+
+namespace {
+
+constexpr unsigned kMostThreads = 8;
+std::atomic<unsigned> chosen_threads{0};
+
+}  // namespace
+
+unsigned work_threads() {
+  const unsigned chosen = chosen_threads.load(std::memory_order_relaxed);
+  if (chosen != 0) return chosen;
+  return std::clamp(std::thread::hardware_concurrency(), 1u, kMostThreads);
+}
+
+void set_work_threads(unsigned threads) {
+  chosen_threads.store(std::min(threads, 64u), std::memory_order_relaxed);
+}
+
+void run_parts(unsigned parts, const std::function<void(unsigned)>& work) {
+  std::vector<std::exception_ptr> thrown(parts);
+  const auto run = [&work, &thrown](unsigned part) {
+    try {
+      work(part);
+    } catch (...) {
+      thrown[part] = std::current_exception();
+    }
+  };
+  std::vector<std::thread> threads;
+  unsigned started = 1;
+  try {
+    threads.reserve(parts > 0 ? parts - 1 : 0);
+    for (; started < parts; ++started) threads.emplace_back(run, started);
+  } catch (const std::system_error&) {
+    // No more threads: the rest run here.
+  } catch (const std::bad_alloc&) {
+  }
+  if (parts > 0) run(0);
+  for (unsigned part = started; part < parts; ++part) run(part);
+  for (auto& t : threads) t.join();
+  for (const auto& e : thrown)
+    if (e) std::rethrow_exception(e);
+}
+
+}  // namespace tessel
