@@ -461,8 +461,8 @@ ProcessResult run_limited(const std::string& input, long limit_kib) {
 }
 
 TEST(OutOfMemory, SearchEndsWithTheMessageAndStatusOne) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
+#if defined(TESSEL_SANITIZED)
+  GTEST_SKIP() << "sanitizers need more address space than the limit leaves";
 #endif
   const std::string scramble = "R U F D L B R2 U2";
   const ProcessResult r = run_limited(scramble + " set d 14 solve", 300000);
