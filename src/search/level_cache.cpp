@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -299,7 +300,8 @@ struct DigitPass {
 void distribute(const PackedCube* a, std::size_t n, int top, PackedCube* scratch, DigitPass& pass) {
   auto& count = pass.ends;
   for (; top > 8; top = pass.low) {
-    const int width = std::min(n < 4096 ? 8 : 12, top - 8);
+    // About a quarter as many digit values as entries, at most 4096.
+    const int width = std::min({12, std::max(4, static_cast<int>(std::bit_width(n)) - 2), top - 8});
     pass.low = top - width;
     pass.digits = std::size_t{1} << width;
     std::fill_n(count.begin(), pass.digits, 0u);
