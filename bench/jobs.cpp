@@ -17,7 +17,8 @@
 // (children generated per second), lines (output lines), digest.
 //
 // Options: -v adds details on standard error; --levels N makes LEVELS build
-// N levels instead of 7 (a quick check).
+// N levels instead of 7 (a quick check); --threads N builds and joins large
+// levels on N threads instead of one per core (printed as threads=N).
 #include <sys/resource.h>
 #include <time.h>
 
@@ -37,6 +38,7 @@
 #include <vector>
 
 #include "cli/interpreter.h"
+#include "core/parallel.h"
 #include "cube/moves.h"
 #include "plain_level.h"
 #include "search/legal_moves.h"
@@ -171,9 +173,10 @@ void print_figures(const Figures& f) {
   const double per_entry = f.stored ? f.peak_bytes / static_cast<double>(f.stored) : 0.0;
   const double rate = f.wall_s > 0 ? static_cast<double>(f.generated) / f.wall_s : 0.0;
   std::printf("%s wall_s=%.3f cpu_s=%.3f peak_mib=%.1f stored=%" PRIu64
-              " bytes_per_entry=%.2f gen_per_s=%.3g lines=%" PRIu64 " digest=%016" PRIx64 "%s%s\n",
+              " bytes_per_entry=%.2f gen_per_s=%.3g lines=%" PRIu64 " digest=%016" PRIx64
+              " threads=%u%s%s\n",
               f.job.c_str(), f.wall_s, f.cpu_s, f.peak_bytes / kMiB, f.stored, per_entry, rate, f.lines,
-              f.digest, f.extra.empty() ? "" : " ", f.extra.c_str());
+              f.digest, tessel::work_threads(), f.extra.empty() ? "" : " ", f.extra.c_str());
   std::fflush(stdout);
 }
 
@@ -451,10 +454,11 @@ int levels_job(bool verbose) {
 
 int usage() {
   std::fputs(
-      "usage: tessel_jobs JOB [-v] [--levels N]\n"
+      "usage: tessel_jobs JOB [-v] [--levels N] [--threads N]\n"
       "  JOB: J12 J13 J14 JOLL J2P LEVELS\n"
       "  -v:  details on standard error (J2P: each scramble; LEVELS: each level)\n"
-      "  --levels N: LEVELS builds levels 1..N (default 7)\n",
+      "  --levels N: LEVELS builds levels 1..N (default 7)\n"
+      "  --threads N: build and join large levels on N threads (default: one per core)\n",
       stderr);
   return 2;
 }
@@ -471,6 +475,10 @@ int main(int argc, char** argv) {
     } else if (arg == "--levels" && i + 1 < argc) {
       level_count = std::atoi(argv[++i]);
       if (level_count < 1 || level_count > 9) return usage();
+    } else if (arg == "--threads" && i + 1 < argc) {
+      const int threads = std::atoi(argv[++i]);
+      if (threads < 1 || threads > 64) return usage();
+      tessel::set_work_threads(static_cast<unsigned>(threads));
     } else if (job.empty()) {
       job = arg;
     } else {

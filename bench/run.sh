@@ -8,6 +8,7 @@
 #
 # Options: -v   details of J2P (each scramble) and LEVELS (each level)
 #          -n   no build: use what build-bench/ holds
+#          -t N build and join large levels on N threads (default: one per core)
 #          -h   this text
 # Environment: TESSEL_BENCH_DIR (build directory), TESSEL_BENCH_JOBS (make
 # parallelism, default 2).
@@ -18,20 +19,30 @@ build=${TESSEL_BENCH_DIR:-$root/build-bench}
 parallel=${TESSEL_BENCH_JOBS:-2}
 all_jobs=(J12 J13 J14 JOLL J2P LEVELS)
 
-usage() { sed -n '2,14s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; }
+usage() { sed -n '2,15s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; }
 
 verbose=()
+threads=()
 do_build=1
 jobs=()
+expect_threads=0
 for arg in "$@"; do
+  if [ $expect_threads = 1 ]; then
+    case $arg in
+      ''|*[!0-9]*) echo "run.sh: -t needs a number of threads" >&2; exit 2 ;;
+    esac
+    threads=(--threads "$arg"); expect_threads=0; continue
+  fi
   case $arg in
     -v) verbose=(-v) ;;
+    -t) expect_threads=1 ;;
     -n) do_build=0 ;;
     -h|--help) usage; exit 0 ;;
     J12|J13|J14|JOLL|J2P|LEVELS|micro) jobs+=("$arg") ;;
     *) echo "run.sh: unknown job or option '$arg'" >&2; usage >&2; exit 2 ;;
   esac
 done
+[ $expect_threads = 0 ] || { echo "run.sh: -t needs a number of threads" >&2; exit 2; }
 [ ${#jobs[@]} -gt 0 ] || jobs=("${all_jobs[@]}")
 
 if [ $do_build = 1 ]; then
@@ -71,7 +82,7 @@ for job in "${jobs[@]}"; do
       gen/s lines digest extra
     header_done=1
   fi
-  if line=$("$job_bin" "$job" "${verbose[@]}"); then
+  if line=$("$job_bin" "$job" "${verbose[@]}" "${threads[@]}"); then
     printf '%s\n' "$line" | row
   else
     rc=$?
