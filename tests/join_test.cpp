@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/failure.h"
 #include "core/parallel.h"
 #include "cube/masks.h"
 #include "cube/moves.h"
@@ -364,8 +365,37 @@ INSTANTIATE_TEST_SUITE_P(
                        full_cube(), 6, 5, {1, 1 << 30}},
         // Many meetings: more than a part notes.
         ThreadJoinCase{"first_two_layers", moved(add_f2l(empty_cube()), "R U F"),
-                       add_f2l(empty_cube()), 6, 5, {1, 7, 20000, 1 << 30}}),
+                       add_f2l(empty_cube()), 6, 5, {1, 7, 1500, 20000, 1 << 30}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A sink that fails (standard output gone) ends a threaded join with its
+// failure; the other threads stop.
+TEST(FindSequence, AFailingSinkEndsAThreadedJoin) {
+  MemoryBudget budget;
+  const LegalMoves legal;
+  const Cube first = moved(add_f2l(empty_cube()), "R U F");
+  const Cube second = add_f2l(empty_cube());
+  LevelBuilder forward(first, kForward, budget), backward(second, kBackward, budget);
+  for (int i = 0; i < 6; ++i) forward.grow(legal);
+  for (int i = 0; i < 5; ++i) backward.grow(legal);
+  for (unsigned threads : {1u, 2u, 3u}) {
+    set_work_threads(threads);
+    int handed = 0;
+    try {
+      find_sequence({forward.cache.cubes(), forward.level_start, forward.level_end},
+                    {backward.cache.cubes(), backward.level_start, backward.level_end}, 1 << 30,
+                    [&handed](std::span<const int>) -> bool {
+                      if (++handed == 3) fail(kOutputFailed);
+                      return true;
+                    });
+      ADD_FAILURE() << "no failure with " << threads << " threads";
+    } catch (const Failure& f) {
+      EXPECT_EQ(f.message, kOutputFailed);
+    }
+    EXPECT_EQ(handed, 3);
+  }
+  set_work_threads(0);
+}
 
 TEST(SequenceText, NamesEachFollowedByABlank) {
   EXPECT_EQ(sequence_text(test::parse_moves("R U' F2")), "R U' F2 ");

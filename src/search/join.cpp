@@ -1,6 +1,7 @@
 #include "search/join.h"
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 
 #include "core/failure.h"
@@ -122,9 +123,11 @@ struct JoinWalk {
 
   // Calls meet(Meeting) for every position both ranges hold, in order,
   // until meet returns false; then i and j stand just after that meeting.
+  // Also gives up, somewhere, once `stop` is set.
   template <typename Meet>
-  void run(Meet&& meet) {
-    while (i < i_limit && j < j_limit) {
+  void run(Meet&& meet, const std::atomic<bool>* stop = nullptr) {
+    for (unsigned steps = 0; i < i_limit && j < j_limit;) {
+      if (stop != nullptr && (++steps & 4095) == 0 && stop->load(std::memory_order_relaxed)) return;
       const int c = compare_packed_cubes_only_cube_state(forward[i], backward[j]);
       if (c < 0) {
         i = skip_below(forward, i, i_limit, backward[j], forward_gallops);
@@ -206,9 +209,10 @@ std::size_t lower_bound_state(const PackedCube* cubes, std::size_t lo, std::size
 }  // namespace
 
 // Large joins look for meetings in parts at once: the positions are cut at
-// a few keys, and every part walks its slice of both levels, noting its
-// first meetings. The sequences are then rebuilt and handed on in order on
-// the calling thread, which also walks whatever a part left over.
+// a few keys, and every part walks its slice of both levels. The first part
+// hands its sequences on as it goes; the others note their first meetings,
+// whose sequences are then rebuilt and handed on in order on the calling
+// thread, which also walks whatever a part left over.
 std::int64_t find_sequence(const LevelRange& forward, const LevelRange& backward,
                            std::int64_t max_count, const SequenceSink& sink,
                            std::size_t meetings_per_part) {
@@ -244,19 +248,35 @@ std::int64_t find_sequence(const LevelRange& forward, const LevelRange& backward
     i = i_limit;
     j = j_limit;
   }
+  // Part 0 runs on the calling thread and hands its sequences on at once;
+  // once it has ended the join, the other parts give up.
   std::vector<std::vector<Meeting>> meetings(parts);
-  for (auto& m : meetings) m.reserve(meetings_per_part);
-  run_parts(parts, [&walks, &meetings, meetings_per_part](unsigned p) {
+  for (unsigned p = 1; p < parts; ++p) meetings[p].reserve(meetings_per_part);
+  std::atomic<bool> stop{false};
+  bool go_on = true;
+  run_parts(parts, [&](unsigned p) {
+    if (p == 0) {
+      try {
+        walks[0].run([&joiner, &go_on](const Meeting& m) { return go_on = joiner(m); });
+      } catch (...) {
+        stop.store(true, std::memory_order_relaxed);
+        throw;
+      }
+      if (!go_on) stop.store(true, std::memory_order_relaxed);
+      return;
+    }
     auto& noted = meetings[p];
-    walks[p].run([&noted, meetings_per_part](const Meeting& m) {
-      noted.push_back(m);
-      return noted.size() < meetings_per_part;
-    });
+    walks[p].run(
+        [&noted, meetings_per_part](const Meeting& m) {
+          noted.push_back(m);
+          return noted.size() < meetings_per_part;
+        },
+        &stop);
   });
-  for (unsigned p = 0; p < parts; ++p) {
+  if (!go_on) return joiner.found();
+  for (unsigned p = 1; p < parts; ++p) {
     for (const Meeting& m : meetings[p])
       if (!joiner(m)) return joiner.found();
-    bool go_on = true;
     walks[p].run([&joiner, &go_on](const Meeting& m) { return go_on = joiner(m); });
     if (!go_on) break;
   }
