@@ -1,5 +1,9 @@
 #include "core/parallel.h"
 
+#if defined(__linux__)
+#include <sched.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <exception>
@@ -15,12 +19,26 @@ namespace {
 constexpr unsigned kMostThreads = 8;
 std::atomic<unsigned> chosen_threads{0};
 
+// The processors this process may run on (taskset, cpusets), else the
+// machine's.
+unsigned usable_processors() {
+#if defined(__linux__)
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int n = CPU_COUNT(&set);
+    if (n > 0) return static_cast<unsigned>(n);
+  }
+#endif
+  return std::thread::hardware_concurrency();
+}
+
 }  // namespace
 
 unsigned work_threads() {
   const unsigned chosen = chosen_threads.load(std::memory_order_relaxed);
   if (chosen != 0) return chosen;
-  return std::clamp(std::thread::hardware_concurrency(), 1u, kMostThreads);
+  static const unsigned usable = std::clamp(usable_processors(), 1u, kMostThreads);
+  return usable;
 }
 
 void set_work_threads(unsigned threads) {

@@ -7,8 +7,8 @@
 
 namespace tessel {
 
-// How many threads large levels are built with: the machine's hardware
-// threads (at most 8) unless set otherwise.
+// How many threads large levels are built with: the processors this
+// process may run on (at most 8) unless set otherwise.
 unsigned work_threads();
 // Sets that number (0 restores the default). For tests and benchmarks.
 void set_work_threads(unsigned threads);
