@@ -34,6 +34,22 @@ TEST(RunParts, TheLowestFailingPartIsReportedAfterAllFinish) {
   for (unsigned p = 0; p < 6; ++p) EXPECT_EQ(runs[p].load(), 1) << "part " << p;
 }
 
+TEST(CutEvenly, PiecesCoverTheRangeAndDifferByAtMostOne) {
+  struct Row {
+    std::size_t first, last;
+    unsigned parts;
+    std::vector<std::size_t> cut;
+  };
+  const Row rows[] = {
+      {0, 10, 1, {0, 10}},        {0, 10, 3, {0, 4, 7, 10}},
+      {5, 7, 4, {5, 6, 7, 7, 7}}, {100, 100, 2, {100, 100, 100}},
+      {3, 11, 2, {3, 7, 11}},
+  };
+  for (const Row& r : rows)
+    EXPECT_EQ(cut_evenly(r.first, r.last, r.parts), r.cut)
+        << r.first << ".." << r.last << " in " << r.parts;
+}
+
 TEST(WorkThreads, SettingAndRestoring) {
   const unsigned machine = work_threads();
   EXPECT_GE(machine, 1u);

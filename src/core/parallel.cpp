@@ -70,4 +70,12 @@ void run_parts(unsigned parts, const std::function<void(unsigned)>& work) {
     if (e) std::rethrow_exception(e);
 }
 
+std::vector<std::size_t> cut_evenly(std::size_t first, std::size_t last, unsigned parts) {
+  std::vector<std::size_t> cut(parts + 1);
+  const std::size_t size = last - first;
+  for (unsigned p = 0; p <= parts; ++p)
+    cut[p] = first + size / parts * p + std::min<std::size_t>(p, size % parts);
+  return cut;
+}
+
 }  // namespace tessel

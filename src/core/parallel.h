@@ -3,7 +3,9 @@
 // number, so the result is the same for any number of threads.
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <vector>
 
 namespace tessel {
 
@@ -19,5 +21,9 @@ void set_work_threads(unsigned threads);
 // that threw has its exception rethrown here. Where no thread can be
 // started, the parts run one after another on the calling thread.
 void run_parts(unsigned parts, const std::function<void(unsigned)>& work);
+
+// Where each of `parts` nearly equal pieces of [first, last) starts, and
+// last at the end (parts + 1 values, parts >= 1).
+std::vector<std::size_t> cut_evenly(std::size_t first, std::size_t last, unsigned parts);
 
 }  // namespace tessel

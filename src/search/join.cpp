@@ -233,13 +233,13 @@ std::int64_t find_sequence(const LevelRange& forward, const LevelRange& backward
   // Part p covers the positions from the key at cut p of the larger level
   // up to the next cut.
   const LevelRange& larger = forward_size >= backward_size ? forward : backward;
+  const std::vector<std::size_t> cuts = cut_evenly(larger.start, larger.end, parts);
   std::vector<JoinWalk> walks;
   std::size_t i = forward.start, j = backward.start;
   for (unsigned p = 0; p < parts; ++p) {
     std::size_t i_limit = forward.end, j_limit = backward.end;
     if (p + 1 < parts) {
-      const PackedCube key =
-          larger.cubes[larger.start + (larger.end - larger.start) / parts * (p + 1)];
+      const PackedCube key = larger.cubes[cuts[p + 1]];
       i_limit = lower_bound_state(forward.cubes, i, forward.end, key);
       j_limit = lower_bound_state(backward.cubes, j, backward.end, key);
     }

@@ -360,15 +360,6 @@ const PackedCube* sort_bucket(PackedCube* a, std::size_t n, int top, PackedCube*
 // starting threads would cost more than it saves.
 constexpr std::size_t kPartedChildren = std::size_t{1} << 18;
 
-// The first index of every part when [first, last) is cut into `parts`
-// nearly equal pieces.
-std::vector<std::size_t> cut_evenly(std::size_t first, std::size_t last, unsigned parts) {
-  std::vector<std::size_t> cut(parts + 1);
-  for (unsigned p = 0; p <= parts; ++p)
-    cut[p] = first + (last - first) / parts * p + std::min<std::size_t>(p, (last - first) % parts);
-  return cut;
-}
-
 }  // namespace
 
 // A level is built in parts that may run at once: part p expands its own
@@ -429,11 +420,11 @@ std::size_t generate_new_level(growing_cache& cache, std::size_t start, std::siz
   // Sort each bucket, then keep the first entry per last move in every run
   // of one position. Every part compacts its buckets towards the start of
   // its range; the ranges are then closed up.
+  const std::vector<std::size_t> shares = cut_evenly(0, total, parts);
   std::vector<std::size_t> first_bucket(parts + 1, buckets);
   first_bucket[0] = 0;
   for (unsigned p = 1, b = 0; p < parts; ++p) {
-    const std::size_t share = total / parts * p;
-    while (b < buckets && bucket[b] < share) ++b;
+    while (b < buckets && bucket[b] < shares[p]) ++b;
     first_bucket[p] = b;
   }
   std::vector<std::size_t> kept(parts, 0);
