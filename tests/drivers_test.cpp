@@ -310,12 +310,19 @@ TEST(SolveSinglePhase, ShortestWithinTheLimitOrNothing) {
   EXPECT_EQ(*r, test::parse_moves("F' U' R'"));
   EXPECT_FALSE(solve_single_phase(start, full_cube(), 1, session).has_value());  // 2 moves at most
   EXPECT_FALSE(solve_single_phase(start, full_cube(), 0, session).has_value());
-  // Equal cubes: never the empty sequence.
+  // Equal cubes: never the empty sequence. No sequence of one to three face
+  // turns takes the corner-orientation cube back to itself; the four-move
+  // one takes two levels a side.
+  const auto face_turns = distinct_moves(LegalMoves{});
+  for (int n = 1; n <= 3; ++n)
+    EXPECT_EQ(test::count_canonical_sequences(kCorners, kCorners, n, face_turns), 0) << n;
   r = solve_single_phase(kCorners, kCorners, 3, session);
-  if (r) {
-    EXPECT_FALSE(r->empty());
-    EXPECT_EQ(test::apply_sequence(kCorners, *r), kCorners);
-  }
+  ASSERT_TRUE(r.has_value());
+  EXPECT_FALSE(r->empty());
+  EXPECT_EQ(test::apply_sequence(kCorners, *r), kCorners);
+  EXPECT_EQ(*r, test::parse_moves("B L2 R2 F'"));
+  EXPECT_EQ(solve_single_phase(kCorners, kCorners, 2, session), r);
+  EXPECT_FALSE(solve_single_phase(kCorners, kCorners, 1, session).has_value());
   EXPECT_EQ(out.str(), "");
 }
 
