@@ -16,45 +16,25 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "search/entry_arena.h"
 #include "search/legal_moves.h"
 #include "search/packed_cube.h"
 
 namespace tessel {
 
-// How many bytes all level caches of one search may hold together. Growing
-// past it ends the search with "ERROR: not enough memory" instead of
-// letting the kernel kill the process.
-class MemoryBudget {
- public:
-  // A budget of most of the machine's physical memory.
-  MemoryBudget();
-  explicit MemoryBudget(std::size_t bytes) : limit_(bytes) {}
-
-  std::size_t limit() const { return limit_; }
-  std::size_t in_use() const { return in_use_; }
-  std::size_t remaining() const { return limit_ > in_use_ ? limit_ - in_use_ : 0; }
-  void take(std::size_t bytes) { in_use_ += bytes; }
-  void give_back(std::size_t bytes) { in_use_ -= bytes; }
-
- private:
-  std::size_t limit_;
-  std::size_t in_use_ = 0;
-};
-
 inline constexpr std::size_t initial_cache_size = 16384;
 
-// One side's levels. Move-only; frees its array on destruction.
+// One side's levels, in an arena of its own. Neither copyable nor movable;
+// frees its array on destruction.
 class growing_cache {
  public:
-  explicit growing_cache(MemoryBudget& budget);
-  ~growing_cache();
-  growing_cache(const growing_cache&) = delete;
-  growing_cache& operator=(const growing_cache&) = delete;
+  // Allocates initial_cache_size entries. Throws Failure("ERROR: not enough memory").
+  explicit growing_cache(MemoryBudget& budget) : arena_(budget, initial_cache_size) {}
 
-  PackedCube* cubes() { return cubes_; }
-  const PackedCube* cubes() const { return cubes_; }
+  PackedCube* cubes() { return arena_.data(); }
+  const PackedCube* cubes() const { return arena_.data(); }
   std::size_t used() const { return used_; }
-  std::size_t capacity() const { return capacity_; }
+  std::size_t capacity() const { return arena_.capacity(); }
   void set_used(std::size_t used) { used_ = used; }
   // Children generated into this cache, before duplicates were merged.
   std::uint64_t generated() const { return generated_; }
@@ -63,16 +43,14 @@ class growing_cache {
   // Makes sure indices [0, n) are allocated, doubling the capacity as often
   // as needed (the last step may stop at the budget). Existing entries keep
   // their indices and values. Throws Failure("ERROR: not enough memory").
-  void reserve(std::size_t n);
+  void reserve(std::size_t n) { arena_.reserve(n); }
   // Hint that entries [from, to) are about to be written.
-  void prefault(std::size_t from, std::size_t to);
+  void prefault(std::size_t from, std::size_t to) { arena_.prefault(from, to); }
 
  private:
-  MemoryBudget& budget_;
-  PackedCube* cubes_ = nullptr;
+  EntryArena arena_;
   std::size_t used_ = 0;
   std::uint64_t generated_ = 0;
-  std::size_t capacity_ = 0;
 };
 
 // A level marker: the start index of the level before it.
