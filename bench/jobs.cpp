@@ -43,6 +43,7 @@
 #include "plain_level.h"
 #include "search/legal_moves.h"
 #include "search/level_cache.h"
+#include "search/search_side.h"
 
 namespace {
 
@@ -325,13 +326,13 @@ struct BuiltLevels {
   double cpu = 0;
 };
 
-BuiltLevels build(tessel::bench::LevelStack& side, tessel::bench::LevelStep step,
+BuiltLevels build(tessel::search_side& side, tessel::level_step step,
                   const tessel::LegalMoves& legal) {
   BuiltLevels b;
   const double c0 = cpu_seconds();
   for (int level = 1; level <= level_count; ++level) {
     const auto t0 = Clock::now();
-    side.grow(step, legal);
+    side.grow(legal, step);
     b.seconds.push_back(seconds_since(t0));
     b.total += b.seconds.back();
   }
@@ -341,14 +342,13 @@ BuiltLevels build(tessel::bench::LevelStack& side, tessel::bench::LevelStep step
 
 // Entry-for-entry comparison of the two stacks, level by level. Returns an
 // empty string when identical, else what differs.
-std::string compare_stacks(const tessel::bench::LevelStack& plain,
-                           const tessel::bench::LevelStack& real) {
+std::string compare_stacks(const tessel::search_side& plain, const tessel::search_side& real) {
   const PackedCube* p = plain.cache.cubes();
   const PackedCube* r = real.cache.cubes();
   char text[256];
   if (!(p[0] == r[0])) return "the roots differ";
   // Each level's [start, end), found from the newest back through the markers.
-  const auto levels_of = [](const tessel::bench::LevelStack& side) {
+  const auto levels_of = [](const tessel::search_side& side) {
     std::vector<std::pair<std::size_t, std::size_t>> levels;
     for (std::size_t s = side.level_start, e = side.level_end; s > 0;) {
       levels.insert(levels.begin(), {s, e});
@@ -385,20 +385,20 @@ std::string compare_stacks(const tessel::bench::LevelStack& plain,
 }
 
 int levels_job(bool verbose) {
-  using tessel::bench::LevelStack;
+  using tessel::search_side;
   tessel::LegalMoves legal;  // the 18 face turns
   tessel::MemoryBudget budget;
   const tessel::Cube solved = tessel::full_cube();
 
   // The plain step first: its sort buffer is gone before the real pipeline
   // runs, and the peak is reset so the real pipeline's own peak is measured.
-  LevelStack plain(solved, tessel::kForward, budget);
+  search_side plain(solved, tessel::kForward, budget);
   const BuiltLevels plain_time = build(plain, tessel::bench::plain_generate_new_level, legal);
   const double process_peak_after_plain = peak_rss_bytes();
 
   const bool peak_reset = reset_peak_rss();
   const double rss_before_real = status_bytes("VmRSS");
-  LevelStack real(solved, tessel::kForward, budget);
+  search_side real(solved, tessel::kForward, budget);
   const BuiltLevels real_time = build(real, tessel::generate_new_level, legal);
   const double hwm_after_real = status_bytes("VmHWM");
 
@@ -443,7 +443,7 @@ int levels_job(bool verbose) {
   f.wall_s = real_time.total;
   f.cpu_s = real_time.cpu;
   f.peak_bytes = real_peak;
-  f.stored = real.level_end;
+  f.stored = real.stored();
   f.generated = real.cache.generated();
   f.lines = static_cast<std::uint64_t>(level_count);
   f.digest = digest;

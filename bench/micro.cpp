@@ -18,6 +18,7 @@
 #include "search/legal_moves.h"
 #include "search/level_cache.h"
 #include "search/packed_cube.h"
+#include "search/search_side.h"
 
 namespace {
 
@@ -69,10 +70,10 @@ BENCHMARK(BM_UnpackCe);
 // A side with `levels` levels built, kept for the whole run.
 struct BuiltSide {
   MemoryBudget budget;
-  bench::LevelStack side;
+  search_side side;
   BuiltSide(const Cube& root, int direction, int levels, const LegalMoves& legal)
       : side(root, direction, budget) {
-    for (int l = 0; l < levels; ++l) side.grow(generate_new_level, legal);
+    for (int l = 0; l < levels; ++l) side.grow(legal);
   }
 };
 
@@ -85,12 +86,11 @@ BuiltSide& solved_side(int levels) {
 }
 
 // Times the step that builds level `range(0)` from the level before it.
-void level_step(benchmark::State& state, bench::LevelStep step) {
+void time_level_step(benchmark::State& state, level_step step) {
   const int level = static_cast<int>(state.range(0));
-  bench::LevelStack& side = solved_side(level - 1).side;
+  search_side& side = solved_side(level - 1).side;
   const LegalMoves legal;
-  side.cache.reserve(side.level_end + 1);
-  side.cache.cubes()[side.level_end] = level_marker(side.level_start);
+  side.write_next_marker();
   std::size_t produced = 0;
   for (auto _ : state) {
     const std::size_t end = step(side.cache, side.level_start, side.level_end, side.direction, legal);
@@ -102,12 +102,12 @@ void level_step(benchmark::State& state, bench::LevelStep step) {
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(produced));
 }
 
-void BM_GenerateNewLevel(benchmark::State& state) { level_step(state, generate_new_level); }
+void BM_GenerateNewLevel(benchmark::State& state) { time_level_step(state, generate_new_level); }
 BENCHMARK(BM_GenerateNewLevel)->Arg(5)->Arg(6)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The yardstick at the smaller size, for comparison.
 void BM_PlainLevelStep(benchmark::State& state) {
-  level_step(state, bench::plain_generate_new_level);
+  time_level_step(state, bench::plain_generate_new_level);
 }
 BENCHMARK(BM_PlainLevelStep)->Arg(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -123,9 +123,8 @@ void BM_FindSequence(benchmark::State& state) {
       target = apply_move(move_index(name), target);
     backward = std::make_unique<BuiltSide>(target, kBackward, 5, legal);
   }
-  const LevelRange f{forward.side.cache.cubes(), forward.side.level_start, forward.side.level_end};
-  const LevelRange b{backward->side.cache.cubes(), backward->side.level_start,
-                     backward->side.level_end};
+  const LevelRange f = forward.side.newest();
+  const LevelRange b = backward->side.newest();
   std::int64_t found = 0;
   for (auto _ : state) {
     std::int64_t moves = 0;

@@ -89,20 +89,4 @@ std::size_t plain_generate_new_level(growing_cache& cache, std::size_t start, st
   return base + out;
 }
 
-LevelStack::LevelStack(const Cube& root, int dir, MemoryBudget& budget)
-    : cache(budget), direction(dir) {
-  cache.cubes()[0] = pack_ce(root, 0);
-  cache.set_used(1);
-}
-
-std::size_t LevelStack::grow(LevelStep step, const LegalMoves& legal) {
-  cache.reserve(level_end + 1);
-  cache.cubes()[level_end] = level_marker(level_start);
-  const std::size_t new_end = step(cache, level_start, level_end, direction, legal);
-  const std::size_t count = new_end - (level_end + 1);
-  level_start = level_end + 1;
-  level_end = new_end;
-  return count;
-}
-
 }  // namespace tessel::bench

@@ -22,7 +22,6 @@
 namespace tessel {
 namespace {
 
-using test::LevelBuilder;
 using Sequences = std::vector<std::vector<int>>;
 
 Cube moved(const Cube& c, const char* moves) {
@@ -30,7 +29,7 @@ Cube moved(const Cube& c, const char* moves) {
 }
 
 // Runs the join and collects what it hands out.
-std::int64_t join(const LevelBuilder& f, const LevelBuilder& b, std::int64_t max_count,
+std::int64_t join(const search_side& f, const search_side& b, std::int64_t max_count,
                   Sequences& out, int stop_after = -1,
                   std::size_t meetings_per_part = kJoinMeetingsPerPart) {
   return find_sequence(
@@ -52,7 +51,7 @@ LegalMoves legal_from(const char* word) {
 TEST(FindIndex, FirstEntryOfTheRunOrRight) {
   MemoryBudget budget;
   // Corner orientation markers make many positions stand several times.
-  LevelBuilder side(add_missing_corner_orientation(empty_cube()), kForward, budget);
+  search_side side(add_missing_corner_orientation(empty_cube()), kForward, budget);
   const LegalMoves legal = legal_from("RUFrx");
   for (int level = 0; level < 3; ++level) side.grow(legal);
   const PackedCube* cubes = side.cache.cubes();
@@ -92,7 +91,7 @@ TEST(FindCacheSequence, RebuildsEveryPathOfEveryEntry) {
       const LegalMoves legal = legal_from(r.word);
       std::vector<int> moves(legal.moves().begin(), legal.moves().end());
       moves.erase(std::unique(moves.begin(), moves.end()), moves.end());
-      LevelBuilder side(r.cube, direction, budget);
+      search_side side(r.cube, direction, budget);
       const int depth = 3;
       for (int level = 0; level < depth; ++level) side.grow(legal);
 
@@ -145,7 +144,7 @@ TEST(FindCacheSequence, RebuildsEveryPathOfEveryEntry) {
 
 TEST(FindCacheSequence, RootGivesOneEmptyPath) {
   MemoryBudget budget;
-  LevelBuilder side(full_cube(), kForward, budget);
+  search_side side(full_cube(), kForward, budget);
   sequence_list list;
   find_cache_sequence(list, side.cache.cubes(), 0, 0, kForward);
   EXPECT_EQ(list.count, 1u);
@@ -156,7 +155,7 @@ TEST(FindSequence, BackwardLevelZeroGivesTheForwardPathsAlone) {
   MemoryBudget budget;
   const LegalMoves legal;
   const Cube first = moved(full_cube(), "F R U");
-  LevelBuilder forward(first, kForward, budget), backward(full_cube(), kBackward, budget);
+  search_side forward(first, kForward, budget), backward(full_cube(), kBackward, budget);
   for (int level = 0; level < 3; ++level) forward.grow(legal);
   Sequences got;
   const auto n = join(forward, backward, 1000, got);
@@ -184,7 +183,7 @@ TEST_P(JoinRule, DropsJoinsThatBreakTheOrder) {
   const auto& c = GetParam();
   MemoryBudget budget;
   const Cube first = moved(full_cube(), c.first);
-  LevelBuilder forward(first, kForward, budget),
+  search_side forward(first, kForward, budget),
       backward(moved(first, c.second), kBackward, budget);
   forward.grow(legal_from(c.forward_word));
   backward.grow(legal_from(c.backward_word));
@@ -214,7 +213,7 @@ TEST(FindSequence, EntriesOfOneRunInIndexOrder) {
   MemoryBudget budget;
   const Cube p = apply_move(0, kCornerMarks);
   {
-    LevelBuilder forward(kCornerMarks, kForward, budget), backward(p, kBackward, budget);
+    search_side forward(kCornerMarks, kForward, budget), backward(p, kBackward, budget);
     forward.grow(legal_from("Rr"));
     ASSERT_EQ(forward.level_end - forward.level_start, 4u);
     Sequences got;
@@ -236,7 +235,7 @@ TEST(FindSequence, EntriesOfOneRunInIndexOrder) {
   }
   {
     // The same run on the backward side: its paths come back inverted.
-    LevelBuilder forward(p, kForward, budget), backward(kCornerMarks, kBackward, budget);
+    search_side forward(p, kForward, budget), backward(kCornerMarks, kBackward, budget);
     backward.grow(legal_from("Rr"));
     Sequences got;
     EXPECT_EQ(join(forward, backward, 100, got), 4);
@@ -248,8 +247,8 @@ TEST(FindSequence, PairsOfEntriesForwardMajor) {
   // Two forward entries (R, R') and two backward entries (U', u') of one
   // position: four sequences, forward entry by forward entry.
   MemoryBudget budget;
-  LevelBuilder forward(kCornerMarks, kForward, budget);
-  LevelBuilder backward(moved(kCornerMarks, "R U"), kBackward, budget);
+  search_side forward(kCornerMarks, kForward, budget);
+  search_side backward(moved(kCornerMarks, "R U"), kBackward, budget);
   forward.grow(legal_from("R"));
   backward.grow(legal_from("Uu"));
   Sequences got;
@@ -261,7 +260,7 @@ TEST(FindSequence, PairsOfEntriesForwardMajor) {
 
 TEST(FindSequence, EmptyLevelsGiveNothing) {
   MemoryBudget budget;
-  LevelBuilder forward(full_cube(), kForward, budget), backward(full_cube(), kBackward, budget);
+  search_side forward(full_cube(), kForward, budget), backward(full_cube(), kBackward, budget);
   forward.grow(legal_from(""));
   backward.grow(legal_from(nullptr));
   Sequences got;
@@ -288,7 +287,7 @@ TEST_P(JoinCounts, EverySequenceOnceAndEachOneWorks) {
   const LegalMoves legal = legal_from(c.word);
   std::vector<int> distinct(legal.moves().begin(), legal.moves().end());
   distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-  LevelBuilder forward(c.first, kForward, budget), backward(c.second, kBackward, budget);
+  search_side forward(c.first, kForward, budget), backward(c.second, kBackward, budget);
   for (int i = 0; i < c.forward_depth; ++i) forward.grow(legal);
   for (int i = 0; i < c.backward_depth; ++i) backward.grow(legal);
   Sequences got;
@@ -334,7 +333,7 @@ TEST_P(JoinForAnyThreadCount, SameSequencesInTheSameOrder) {
   const auto& c = GetParam();
   MemoryBudget budget;
   const LegalMoves legal;
-  LevelBuilder forward(c.first, kForward, budget), backward(c.second, kBackward, budget);
+  search_side forward(c.first, kForward, budget), backward(c.second, kBackward, budget);
   for (int i = 0; i < c.forward_depth; ++i) forward.grow(legal);
   for (int i = 0; i < c.backward_depth; ++i) backward.grow(legal);
   ASSERT_GE(forward.level_end - forward.level_start + backward.level_end - backward.level_start,
@@ -375,7 +374,7 @@ TEST(FindSequence, AFailingSinkEndsAThreadedJoin) {
   const LegalMoves legal;
   const Cube first = moved(add_f2l(empty_cube()), "R U F");
   const Cube second = add_f2l(empty_cube());
-  LevelBuilder forward(first, kForward, budget), backward(second, kBackward, budget);
+  search_side forward(first, kForward, budget), backward(second, kBackward, budget);
   for (int i = 0; i < 6; ++i) forward.grow(legal);
   for (int i = 0; i < 5; ++i) backward.grow(legal);
   for (unsigned threads : {1u, 2u, 3u}) {

@@ -21,7 +21,6 @@
 namespace tessel {
 namespace {
 
-using test::LevelBuilder;
 
 std::size_t first_index_of(const std::vector<int>& list, int m) {
   return static_cast<std::size_t>(std::find(list.begin(), list.end(), m) - list.begin());
@@ -79,7 +78,7 @@ void check_level(const PackedCube* cubes, std::size_t prev_start, std::size_t pr
 TEST(LevelCache, LevelSizesFromTheSolvedCube) {
   MemoryBudget budget;
   const LegalMoves legal;
-  LevelBuilder side(full_cube(), kForward, budget);
+  search_side side(full_cube(), kForward, budget);
   const std::size_t expected[] = {18, 243, 3240, 43254, 577206, 7682805};
   std::size_t prev_start = 0, prev_end = 1;
   for (std::size_t level = 0; level < std::size(expected); ++level) {
@@ -143,7 +142,7 @@ TEST_P(LevelsMatchEnumeration, SamePositionsAndLastMoves) {
   if (c.generator) legal.set_3gen(c.generator);
   std::vector<int> distinct(legal.moves().begin(), legal.moves().end());
   distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-  LevelBuilder side(c.root, c.direction, budget);
+  search_side side(c.root, c.direction, budget);
   std::size_t prev_start = 0, prev_end = 1;
   for (int depth = 1; depth <= c.depth; ++depth) {
     SCOPED_TRACE("depth " + std::to_string(depth));
@@ -186,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(LevelCache, EmptyCubeExpandsToNothing) {
   MemoryBudget budget;
   const LegalMoves legal;
-  LevelBuilder side(empty_cube(), kForward, budget);
+  search_side side(empty_cube(), kForward, budget);
   EXPECT_EQ(side.grow(legal), 0u);
   EXPECT_EQ(side.level_start, 2u);
   EXPECT_EQ(side.level_end, 2u);  // end + 1 of level 0
@@ -202,7 +201,7 @@ TEST(LevelCache, EmptyLegalListGivesEmptyLevels) {
   MemoryBudget budget;
   LegalMoves legal;
   legal.set_3gen("");
-  LevelBuilder side(full_cube(), kForward, budget);
+  search_side side(full_cube(), kForward, budget);
   for (std::size_t level = 1; level <= 4; ++level) {
     EXPECT_EQ(side.grow(legal), 0u);
     EXPECT_EQ(side.level_end, level + 1);
@@ -214,7 +213,7 @@ TEST(LevelCache, EmptyLegalListGivesEmptyLevels) {
 TEST(LevelCache, GrowthKeepsEveryEntryAndMarker) {
   MemoryBudget budget;
   const LegalMoves legal;
-  LevelBuilder side(scrambled(full_cube(), "B' D2 L"), kForward, budget);
+  search_side side(scrambled(full_cube(), "B' D2 L"), kForward, budget);
   for (int level = 1; level <= 3; ++level) side.grow(legal);
   ASSERT_EQ(side.cache.capacity(), initial_cache_size);
   const std::vector<PackedCube> before(side.cache.cubes(), side.cache.cubes() + side.level_end);
@@ -260,7 +259,7 @@ TEST(LevelCache, RepeatedLegalMovesGiveTheSameLevels) {
   once.set_3gen("RUF");
   twice.set_3gen("RRUFUF");
   const Cube root = scrambled(full_cube(), "L D' B2");
-  LevelBuilder a(root, kForward, budget), b(root, kForward, budget);
+  search_side a(root, kForward, budget), b(root, kForward, budget);
   for (int level = 1; level <= 4; ++level) {
     a.grow(once);
     b.grow(twice);
@@ -335,7 +334,7 @@ TEST(LevelCache, GrowthBeyondTheBudgetFails) {
   MemoryBudget budget(300000);  // room for 18750 entries
   {
     const LegalMoves legal;
-    LevelBuilder side(full_cube(), kForward, budget);
+    search_side side(full_cube(), kForward, budget);
     for (int level = 1; level <= 3; ++level) side.grow(legal);  // 3506 entries
     EXPECT_LE(budget.in_use(), budget.limit());
     expect_out_of_memory([&] { side.grow(legal); });
@@ -378,7 +377,7 @@ std::vector<PackedCube> build_levels(const ThreadCase& c, unsigned threads) {
   MemoryBudget budget;
   LegalMoves legal;
   if (c.generator) legal.set_3gen(c.generator);
-  LevelBuilder side(c.root, c.direction, budget);
+  search_side side(c.root, c.direction, budget);
   std::size_t parents = 0;
   for (int depth = 1; depth <= c.depth; ++depth) {
     parents = side.level_end - side.level_start;

@@ -112,18 +112,4 @@ long long count_canonical_sequences(const Cube& first, const Cube& second, int l
   return counter.count(first, -1, length);
 }
 
-LevelBuilder::LevelBuilder(const Cube& root, int dir, MemoryBudget& budget)
-    : cache(budget), direction(dir) {
-  cache.cubes()[0] = pack_ce(root, 0);
-}
-
-std::size_t LevelBuilder::grow(const LegalMoves& legal) {
-  cache.reserve(level_end + 1);
-  cache.cubes()[level_end] = level_marker(level_start);
-  const std::size_t new_end = generate_new_level(cache, level_start, level_end, direction, legal);
-  level_start = level_end + 1;
-  level_end = new_end;
-  return level_end - level_start;
-}
-
 }  // namespace tessel::test

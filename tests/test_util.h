@@ -9,7 +9,7 @@
 
 #include "cube/cube_state.h"
 #include "search/legal_moves.h"
-#include "search/level_cache.h"
+#include "search/search_side.h"  // the sides the level and join tests grow
 
 namespace tessel::test {
 
@@ -32,7 +32,7 @@ struct RunResult {
 // Runs the interpreter in-process on the input with the arguments.
 RunResult run(const std::string& input, const std::vector<std::string>& args = {});
 
-// ---- Search helpers (brute force and level building) ----
+// ---- Search helpers ----
 
 // Number of move sequences of exactly `length` moves taken from `moves`
 // (distinct move indices) that turn `first` into `second`, counted by plain
@@ -43,18 +43,5 @@ RunResult run(const std::string& input, const std::vector<std::string>& args = {
 // sequence.
 long long count_canonical_sequences(const Cube& first, const Cube& second, int length,
                                     const std::vector<int>& moves);
-
-// One search side built with the level functions: root at index 0, then
-// markers and levels as a driver writes them.
-struct LevelBuilder {
-  LevelBuilder(const Cube& root, int direction, MemoryBudget& budget);
-  // Writes the marker and generates the next level; returns its size.
-  std::size_t grow(const LegalMoves& legal);
-
-  growing_cache cache;
-  int direction;
-  std::size_t level_start = 0;
-  std::size_t level_end = 1;
-};
 
 }  // namespace tessel::test

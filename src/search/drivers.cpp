@@ -6,36 +6,14 @@
 #include "cube/masks.h"
 #include "cube/moves.h"
 #include "search/join.h"
-#include "search/level_cache.h"
+#include "search/search_side.h"
 
 namespace tessel {
 
 namespace {
 
-// One side of a bidirectional search: its cache and its newest level.
-struct search_side {
-  growing_cache cache;
-  std::size_t level_start = 0;
-  std::size_t level_end = 1;
-  int direction;
-
-  search_side(const Cube& root, int dir, MemoryBudget& budget) : cache(budget), direction(dir) {
-    cache.cubes()[0] = pack_ce(root, 0);
-  }
-
-  void grow(const LegalMoves& legal) {
-    cache.reserve(level_end + 1);
-    cache.cubes()[level_end] = level_marker(level_start);
-    const std::size_t new_end = generate_new_level(cache, level_start, level_end, direction, legal);
-    level_start = level_end + 1;
-    level_end = new_end;
-  }
-
-  LevelRange newest() const { return {cache.cubes(), level_start, level_end}; }
-};
-
 void record(const std::array<search_side, 2>& sides, SearchStats& stats) {
-  const std::uint64_t stored = sides[0].level_end + sides[1].level_end;
+  const std::uint64_t stored = sides[0].stored() + sides[1].stored();
   ++stats.searches;
   stats.generated += sides[0].cache.generated() + sides[1].cache.generated();
   stats.stored += stored;
