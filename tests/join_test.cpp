@@ -396,6 +396,137 @@ TEST(FindSequence, AFailingSinkEndsAThreadedJoin) {
   set_work_threads(0);
 }
 
+// ---------------------------------------------------------------------------
+// The join against a plain reference: for each position both levels hold,
+// every forward entry a, every backward entry b, every forward path k and
+// every backward path n, rebuilt afresh for each pair of entries. The join
+// must hand out the same sequences in the same order, and stop at the same
+// place.
+
+// What the reference saw: the largest runs of one position on each side
+// and the most paths behind one entry, so a case can show it tries what it
+// means to.
+struct ReferenceShape {
+  std::size_t forward_run = 0, backward_run = 0, paths = 0, meetings = 0;
+  std::size_t forbidden_middles = 0;  // pairs of paths dropped at the middle
+};
+
+Sequences reference_join(const LevelBuilder& f, const LevelBuilder& b, ReferenceShape& shape) {
+  const PackedCube* fc = f.cache.cubes();
+  const PackedCube* bc = b.cache.cubes();
+  Sequences out;
+  std::size_t i = f.level_start, j = b.level_start;
+  while (i < f.level_end && j < b.level_end) {
+    const int c = compare_packed_cubes_only_cube_state(fc[i], bc[j]);
+    if (c != 0) {
+      (c < 0 ? i : j) += 1;
+      continue;
+    }
+    std::size_t i_end = i, j_end = j;
+    while (i_end < f.level_end && compare_packed_cubes_only_cube_state(fc[i_end], fc[i]) == 0)
+      ++i_end;
+    while (j_end < b.level_end && compare_packed_cubes_only_cube_state(bc[j_end], bc[j]) == 0)
+      ++j_end;
+    ++shape.meetings;
+    shape.forward_run = std::max(shape.forward_run, i_end - i);
+    shape.backward_run = std::max(shape.backward_run, j_end - j);
+    for (std::size_t a = i; a < i_end; ++a)
+      for (std::size_t e = j; e < j_end; ++e) {
+        sequence_list sf, sb;
+        find_cache_sequence(sf, fc, f.level_start, a, kForward);
+        find_cache_sequence(sb, bc, b.level_start, e, kBackward);
+        shape.paths = std::max({shape.paths, sf.count, sb.count});
+        for (std::size_t k = 0; k < sf.count; ++k)
+          for (std::size_t n = 0; n < sb.count; ++n) {
+            const auto fp = sf.path(k);
+            const auto bp = sb.path(n);
+            std::vector<int> s(fp.begin(), fp.end());
+            for (std::size_t t = bp.size(); t-- > 0;) s.push_back(reverse_rotation(bp[t]));
+            if (!fp.empty() && !bp.empty() &&
+                is_forbidden_pair(s[fp.size()], s[fp.size() - 1], kForward))
+              ++shape.forbidden_middles;
+            if (!is_forbidden_sequence(s, kForward)) out.push_back(s);
+          }
+      }
+    i = i_end;
+    j = j_end;
+  }
+  return out;
+}
+
+struct ReferenceCase {
+  const char* name;
+  Cube first;
+  const char* second;  // moves applied to the first cube
+  const char* word;
+  int forward_depth, backward_depth;
+};
+
+void PrintTo(const ReferenceCase& c, std::ostream* os) { *os << c.name; }
+
+class JoinLikeReference : public ::testing::TestWithParam<ReferenceCase> {};
+
+TEST_P(JoinLikeReference, SameSequencesSameOrderSameStop) {
+  const auto& c = GetParam();
+  MemoryBudget budget;
+  const LegalMoves legal = legal_from(c.word);
+  const Cube second = moved(c.first, c.second);
+  LevelBuilder forward(c.first, kForward, budget), backward(second, kBackward, budget);
+  for (int i = 0; i < c.forward_depth; ++i) forward.grow(legal);
+  for (int i = 0; i < c.backward_depth; ++i) backward.grow(legal);
+
+  ReferenceShape shape;
+  const Sequences expected = reference_join(forward, backward, shape);
+  // Runs of several entries on both sides, several paths behind an entry,
+  // and forbidden middle pairs among them: the orders of a, b, k and n and
+  // the skipped pairs all show in the result.
+  EXPECT_GE(shape.forward_run, 2u);
+  EXPECT_GE(shape.backward_run, 2u);
+  EXPECT_GE(shape.paths, 2u);
+  EXPECT_GE(shape.meetings, 2u);
+  EXPECT_GE(shape.forbidden_middles, 1u);
+  ASSERT_GE(expected.size(), 20u);
+  for (const auto& s : expected) ASSERT_EQ(test::apply_sequence(c.first, s), second);
+
+  Sequences got;
+  EXPECT_EQ(join(forward, backward, 1 << 30, got), static_cast<std::int64_t>(expected.size()));
+  EXPECT_TRUE(got == expected);
+
+  // Stopping early, by count or by the receiver, gives a prefix. The
+  // same joins again and again in one process cannot leave anything behind
+  // either.
+  const std::size_t total = expected.size();
+  for (std::size_t limit : {std::size_t{1}, std::size_t{2}, std::size_t{3}, total / 3, total / 2,
+                            total - 1, total}) {
+    SCOPED_TRACE("at most " + std::to_string(limit));
+    const Sequences prefix(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(limit));
+    got.clear();
+    EXPECT_EQ(join(forward, backward, static_cast<std::int64_t>(limit), got),
+              static_cast<std::int64_t>(limit));
+    EXPECT_TRUE(got == prefix);
+    got.clear();
+    EXPECT_EQ(join(forward, backward, 1 << 30, got, static_cast<int>(limit)),
+              static_cast<std::int64_t>(limit));
+    EXPECT_TRUE(got == prefix);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, JoinLikeReference,
+    ::testing::Values(
+        // Corner markers only: an outer turn and the wide turn of its face
+        // agree, and slices change nothing on their own.
+        ReferenceCase{"corner_marks_wide_turns", kCornerMarks, "R U F'", "RrUuFf", 2, 2},
+        ReferenceCase{"corner_marks_three_and_two", kCornerMarks, "R U r' F", "RrUuFf", 3, 2},
+        ReferenceCase{"corner_marks_slices", kCornerMarks, "R U' F2", "RrUuFfMES", 2, 2},
+        ReferenceCase{"corner_marks_rotations", kCornerMarks, "r U' y", "RrUuFxyz", 2, 2},
+        // Turns about one axis on the whole cube: R, L, r, l, M and x give
+        // each position of two moves in several ways.
+        ReferenceCase{"one_axis", full_cube(), "R l' x", "RrLlMx", 2, 2},
+        ReferenceCase{"cross_slices_and_rotation", add_cross(empty_cube()), "R u F2", "RrUuFMESy",
+                      2, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(SequenceText, NamesEachFollowedByABlank) {
   EXPECT_EQ(sequence_text(test::parse_moves("R U' F2")), "R U' F2 ");
   EXPECT_EQ(sequence_text(std::vector<int>{}), "");

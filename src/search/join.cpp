@@ -82,10 +82,16 @@ void collect_paths(sequence_list& list, std::vector<int>& path, const PackedCube
 
 }  // namespace
 
+void find_cache_sequence(sequence_list& list, std::vector<int>& path, const PackedCube* cubes,
+                         std::size_t level_start, std::size_t index, int direction) {
+  path.clear();
+  collect_paths(list, path, cubes, level_start, index, direction);
+}
+
 void find_cache_sequence(sequence_list& list, const PackedCube* cubes, std::size_t level_start,
                          std::size_t index, int direction) {
   std::vector<int> path;
-  collect_paths(list, path, cubes, level_start, index, direction);
+  find_cache_sequence(list, path, cubes, level_start, index, direction);
 }
 
 namespace {
@@ -149,6 +155,12 @@ struct JoinWalk {
 
 // Rebuilds and hands on the sequences through one meeting. Returns false
 // when the sink wants no more or max_count is reached.
+//
+// The paths of an entry are rebuilt when the first pair of entries that
+// needs them comes up, and only once per meeting: forward entry a for its
+// run of backward entries, each backward entry for every forward entry.
+// The lists and the scratch room live as long as the joiner, so after the
+// first few meetings no pair of entries allocates.
 class SequenceJoiner {
  public:
   SequenceJoiner(const LevelRange& forward, const LevelRange& backward, std::int64_t max_count,
@@ -158,7 +170,11 @@ class SequenceJoiner {
   std::int64_t found() const { return found_; }
 
   bool operator()(const Meeting& m) {
+    const std::size_t backward_entries = m.j_end - m.j;
+    if (sb_.size() < backward_entries) sb_.resize(backward_entries);
+    sb_built_.assign(backward_entries, 0);
     for (std::size_t a = m.i; a < m.i_end; ++a) {
+      bool sf_built = false;
       for (std::size_t b = m.j; b < m.j_end; ++b) {
         // The two moves that meet in the middle are known without
         // rebuilding anything: a forbidden pair there drops every join.
@@ -166,35 +182,60 @@ class SequenceJoiner {
             is_forbidden_pair(reverse_rotation(unpack_last_move(backward_.cubes[b])),
                               unpack_last_move(forward_.cubes[a]), kForward))
           continue;
-        sf_ = {};
-        sb_ = {};
-        find_cache_sequence(sf_, forward_.cubes, forward_.start, a, kForward);
-        find_cache_sequence(sb_, backward_.cubes, backward_.start, b, kBackward);
-        for (std::size_t k = 0; k < sf_.count; ++k) {
-          const auto fp = sf_.path(k);
-          for (std::size_t n = 0; n < sb_.count; ++n) {
-            const auto bp = sb_.path(n);
-            joined_.assign(fp.begin(), fp.end());
-            for (std::size_t t = bp.size(); t-- > 0;) joined_.push_back(reverse_rotation(bp[t]));
-            if (is_forbidden_sequence(joined_, kForward)) continue;
-            ++found_;
-            const bool go_on = sink_(joined_);
-            if (found_ >= max_count_ || !go_on) return false;
-          }
+        if (!sf_built) {
+          sf_.clear();
+          find_cache_sequence(sf_, path_, forward_.cubes, forward_.start, a, kForward);
+          sf_built = true;
         }
+        sequence_list& sb = sb_[b - m.j];
+        if (sb_built_[b - m.j] == 0) {
+          sb.clear();
+          find_cache_sequence(sb, path_, backward_.cubes, backward_.start, b, kBackward);
+          sb_built_[b - m.j] = 1;
+        }
+        if (!join_paths(sb)) return false;
       }
     }
     return true;
   }
 
  private:
+  // Every forward path of sf_ followed by every backward path of sb,
+  // reversed and inverted, forward path major.
+  bool join_paths(const sequence_list& sb) {
+    if (sf_.count == 0 || sb.count == 0) return true;
+    const auto forward_length = static_cast<std::size_t>(sf_.length);
+    const auto backward_length = static_cast<std::size_t>(sb.length);
+    joined_.resize(forward_length + backward_length);
+    int* const back_half = joined_.data() + forward_length;
+    for (std::size_t k = 0; k < sf_.count; ++k) {
+      const auto fp = sf_.path(k);
+      std::copy(fp.begin(), fp.end(), joined_.begin());
+      for (std::size_t n = 0; n < sb.count; ++n) {
+        const int* const bp = sb.path(n).data();
+        for (std::size_t t = 0; t < backward_length; ++t)
+          back_half[t] = reverse_rotation(bp[backward_length - 1 - t]);
+        if (is_forbidden_sequence(joined_, kForward)) continue;
+        ++found_;
+        const bool go_on = sink_(joined_);
+        if (found_ >= max_count_ || !go_on) return false;
+      }
+    }
+    return true;
+  }
+
   const LevelRange& forward_;
   const LevelRange& backward_;
   std::int64_t max_count_;
   const SequenceSink& sink_;
   std::int64_t found_ = 0;
-  std::vector<int> joined_;
-  sequence_list sf_, sb_;
+  // The paths of the forward entry at hand, and of each backward entry of
+  // the meeting (by offset from its first), with whether they are built.
+  sequence_list sf_;
+  std::vector<sequence_list> sb_;
+  std::vector<unsigned char> sb_built_;
+  std::vector<int> path_;    // scratch of find_cache_sequence
+  std::vector<int> joined_;  // the sequence handed to the sink
 };
 
 // Joins of levels with fewer entries than this together run on one thread.

@@ -32,6 +32,12 @@ struct sequence_list {
   }
   // Appends a path given last move first. All paths must be equally long.
   void add_reverse_sequence(std::span<const int> reversed);
+  // Empties the list; the moves keep their room for the next paths.
+  void clear() {
+    length = 0;
+    count = 0;
+    moves.clear();
+  }
 };
 
 // The smallest index in [left, right) holding the key's position, or right
