@@ -7,6 +7,7 @@
 #include <ostream>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cube/cube_state.h"
@@ -35,14 +36,9 @@ class Interpreter {
 
  private:
   void loop();
+  // Runs the command `word` names (commands.h); false for no such command.
   bool run_command(const std::string& word);
-  std::string read_argument(const char* command);
-
-  void calculate_repetitions();
-  void print();
-  void set();
-  void set_mask(const Cube& cube);
-  search_parameters search_copy() const;
+  std::string read_argument(std::string_view command);
 
   std::istream& in_;
   std::ostream& out_;

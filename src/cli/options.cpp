@@ -1,21 +1,60 @@
 #include "cli/options.h"
 
+#include <algorithm>
+
+#include "cli/commands.h"
+#include "cli/settings.h"
 #include "cli/word_reader.h"
 
 namespace tessel {
 
 namespace {
 
-enum class ValueOption { none, number, depth, after_first };
-
-ValueOption value_option(const std::string& arg) {
-  if (arg == "--max-number-of-sequences" || arg == "-n") return ValueOption::number;
-  if (arg == "--max-depth-of-search" || arg == "-d") return ValueOption::depth;
-  if (arg == "--max-depth-after-first-match" || arg == "-da") return ValueOption::after_first;
-  return ValueOption::none;
-}
+constexpr const char* kSilent = "--silent";
+constexpr const char* kHelpShort = "-h";
+constexpr const char* kHelp = "--help";
+constexpr const char* kVersionOption = "--version";
 
 OptionsResult finish(std::string text, int status) { return {std::move(text), status}; }
+
+// Lines of "  LABEL  TEXT", the texts lined up in one column.
+std::string columns(const std::vector<std::pair<std::string, std::string>>& rows) {
+  std::size_t width = 0;
+  for (const auto& row : rows) width = std::max(width, row.first.size());
+  std::string text;
+  for (const auto& [label, summary] : rows)
+    text += "  " + label + std::string(width - label.size() + 2, ' ') + summary + "\n";
+  return text;
+}
+
+std::string options_section() {
+  const search_parameters defaults;
+  std::vector<std::pair<std::string, std::string>> rows;
+  for (const SearchSetting& s : search_settings()) {
+    std::string help(s.help);
+    if (s.ceiling != kNoCeiling) help += ", at most " + std::to_string(s.ceiling);
+    help += " (default " + std::to_string(defaults.*s.field) + ")";
+    rows.emplace_back(s.short_option() + ", " + s.long_option() + " N", help);
+  }
+  rows.emplace_back(kSilent, "no informational (INFO:) messages");
+  rows.emplace_back(std::string(kHelpShort) + ", " + kHelp, "this text");
+  rows.emplace_back(kVersionOption, "the version");
+  return columns(rows);
+}
+
+std::string commands_section() {
+  std::vector<std::pair<std::string, std::string>> rows;
+  for (const Command& c : commands()) {
+    std::string label(c.word);
+    if (!c.argument_label.empty()) label.append(" ").append(c.argument_label);
+    rows.emplace_back(label, c.summary);
+  }
+  std::string names;
+  const auto settings = search_settings();
+  for (std::size_t i = 0; i < settings.size(); ++i)
+    names.append(i == 0 ? "" : i + 1 < settings.size() ? ", " : " or ").append(settings[i].short_name);
+  return columns(rows) + "NAME of set: " + names + ", or an option's long name without the dashes.\n";
+}
 
 }  // namespace
 
@@ -23,19 +62,15 @@ std::string usage_text() {
   return "Usage: tessel [OPTIONS] < COMMANDS\n"
          "\n"
          "Reads whitespace-separated words from standard input: move names (R U' F2 x M r ...)\n"
-         "change the current cube; commands build targets and search for move sequences\n"
-         "(init_full_cube, init_empty_cube, add_f2l, set_gen RUF, solve, reconstruct,\n"
-         "solve_two_phase, print, ...). Found sequences go to standard output, cube pictures\n"
-         "to standard error. The README and tessel(1) describe the whole command language.\n"
+         "change the current cube; commands build targets and search for move sequences.\n"
+         "Found sequences go to standard output, cube pictures to standard error. The README\n"
+         "and tessel(1) describe the whole command language.\n"
          "\n"
-         "Options:\n"
-         "  -n, --max-number-of-sequences N      stop after N sequences (default 1000000)\n"
-         "  -d, --max-depth-of-search N          longest sequence searched (default and most 22)\n"
-         "  -da, --max-depth-after-first-match N search at most N moves past the first match\n"
-         "                                       (default -1: no such limit)\n"
-         "  --silent                             no informational messages\n"
-         "  -h, --help                           this text\n"
-         "  --version                            the version\n"
+         "Options:\n" +
+         options_section() +
+         "\n"
+         "Commands:\n" +
+         commands_section() +
          "\n"
          "Exit status: 0 at the end of input, 1 after an error.\n";
 }
@@ -44,48 +79,28 @@ OptionsResult parse_options(std::span<const std::string> args, search_parameters
                             SearchSession& session) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (arg == "--help" || arg == "-h") return finish(usage_text(), 0);
-    if (arg == "--version") return finish(std::string(kVersion) + "\n", 0);
-    if (arg == "--silent") {
+    if (arg == kHelp || arg == kHelpShort) return finish(usage_text(), 0);
+    if (arg == kVersionOption) return finish(std::string(kVersion) + "\n", 0);
+    if (arg == kSilent) {
       session.disable_info_messages();
       continue;
     }
-    const ValueOption option = value_option(arg);
-    if (option == ValueOption::none) return finish("ERROR: unknown argument " + arg + ".\n", 1);
+    const SearchSetting* setting = setting_of_option(arg);
+    if (setting == nullptr) return finish("ERROR: unknown argument " + arg + ".\n", 1);
     if (i + 1 == args.size()) return finish("ERROR: missing argument to " + arg + ".\n", 1);
     const std::string& text = args[++i];
     std::int32_t value = 0;
     if (parse_int_prefix(text, value) != WordReader::IntResult::ok)
       return finish("ERROR: invalid argument to " + arg + " (" + text + ").\n", 1);
-    switch (option) {
-      case ValueOption::number:
-        parameters.max_number_of_sequences = value;
-        break;
-      case ValueOption::depth:
-        parameters.max_depth_of_search = value > kMaxSearchDepth ? kMaxSearchDepth : value;
-        break;
-      case ValueOption::after_first:
-        parameters.max_depth_after_first_match = value;
-        break;
-      case ValueOption::none:
-        break;
-    }
+    setting->store(parameters, value);
   }
   return {};
 }
 
 void print_banner(const search_parameters& parameters, SearchSession& session) {
-  const search_parameters defaults;
   session.info(kVersion);
-  if (parameters.max_depth_of_search < kMaxSearchDepth)
-    session.info("Setting max search depth to " + std::to_string(parameters.max_depth_of_search) +
-                 " moves.\n");
-  if (parameters.max_number_of_sequences != defaults.max_number_of_sequences)
-    session.info("Setting max number of output sequences to " +
-                 std::to_string(parameters.max_number_of_sequences) + ".\n");
-  if (parameters.max_depth_after_first_match != defaults.max_depth_after_first_match)
-    session.info("Setting additional depth search after first find to " +
-                 std::to_string(parameters.max_depth_after_first_match) + ".\n");
+  for (const SearchSetting& s : search_settings())
+    if (s.differs_from_default(parameters)) session.info(s.banner_line.with(parameters.*s.field));
 }
 
 }  // namespace tessel
