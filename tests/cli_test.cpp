@@ -1,21 +1,32 @@
-// Golden transcripts: every case in the golden folder is run in-process and
-// through the built binary; standard output and the exit status must match
-// byte for byte.
+// Transcripts: every case in tests/transcripts is run in-process and through
+// the built binary; standard output and the exit status must match byte for
+// byte, and standard error too where the case has a NAME.err file.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "cube/display.h"
 #include "test_util.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// The cases present when this runner last changed: a folder with fewer
+// means cases were lost (or the folder was not found).
+constexpr std::size_t kCasesAtLeast = 181;
+
+// The picture address the NAME.err files are written with.
+constexpr std::string_view kDefaultEndpoint = "http://localhost:8047/cube";
 
 std::string read_file(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -24,34 +35,50 @@ std::string read_file(const fs::path& p) {
   return s.str();
 }
 
-struct GoldenCase {
+std::string replace_all(std::string text, std::string_view from, std::string_view to) {
+  if (from == to) return text;
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+struct TranscriptCase {
   std::string name;
   std::string input;
   std::vector<std::string> args;
   std::string out;
   int status = 0;
+  std::optional<std::string> err;
 };
 
-std::vector<GoldenCase> load_cases() {
-  std::vector<GoldenCase> cases;
-  const fs::path dir = TESSEL_GOLDEN_DIR;
-  if (!fs::is_directory(dir)) return cases;
-  for (const auto& entry : fs::directory_iterator(dir)) {
+// Prints the case name in failure messages instead of its bytes.
+void PrintTo(const TranscriptCase& c, std::ostream* os) { *os << c.name; }
+
+const fs::path kDir = TESSEL_TRANSCRIPTS_DIR;
+
+std::vector<TranscriptCase> load_cases() {
+  std::vector<TranscriptCase> cases;
+  if (!fs::is_directory(kDir)) return cases;
+  for (const auto& entry : fs::directory_iterator(kDir)) {
     if (entry.path().extension() != ".in") continue;
-    GoldenCase c;
+    TranscriptCase c;
     c.name = entry.path().stem().string();
-    const fs::path base = dir / c.name;
+    const std::string base = (kDir / c.name).string();
     c.input = read_file(entry.path());
-    c.out = read_file(base.string() + ".out");
-    c.status = std::stoi(read_file(base.string() + ".status"));
-    if (fs::exists(base.string() + ".args")) {
-      std::istringstream lines(read_file(base.string() + ".args"));
+    c.out = read_file(base + ".out");
+    const std::string status = read_file(base + ".status");
+    // A missing or unreadable status file is caught by CompleteCases.
+    c.status = status.empty() ? -1 : std::atoi(status.c_str());
+    if (fs::exists(base + ".args")) {
+      std::istringstream lines(read_file(base + ".args"));
       for (std::string line; std::getline(lines, line);) c.args.push_back(line);
     }
+    if (fs::exists(base + ".err"))
+      c.err = replace_all(read_file(base + ".err"), kDefaultEndpoint, tessel::picture_endpoint);
     cases.push_back(std::move(c));
   }
   std::sort(cases.begin(), cases.end(),
-            [](const GoldenCase& a, const GoldenCase& b) { return a.name < b.name; });
+            [](const TranscriptCase& a, const TranscriptCase& b) { return a.name < b.name; });
   return cases;
 }
 
@@ -67,18 +94,22 @@ std::string shell_quote(const std::string& s) {
   return q;
 }
 
-class Golden : public ::testing::TestWithParam<GoldenCase> {};
+class Golden : public ::testing::TestWithParam<TranscriptCase> {};
 
 TEST_P(Golden, InProcess) {
-  const GoldenCase& c = GetParam();
+  const TranscriptCase& c = GetParam();
   const auto r = tessel::test::run(c.input, c.args);
   EXPECT_EQ(r.out, c.out);
   EXPECT_EQ(r.status, c.status);
+  if (c.err) {
+    EXPECT_EQ(r.err, *c.err);
+  }
 }
 
 TEST_P(Golden, Binary) {
-  const GoldenCase& c = GetParam();
-  const fs::path tmp = fs::temp_directory_path() / ("tessel_golden_" + c.name);
+  const TranscriptCase& c = GetParam();
+  const fs::path tmp =
+      fs::temp_directory_path() / ("tessel_transcript_" + std::to_string(::getpid()) + "_" + c.name);
   fs::create_directories(tmp);
   {
     std::ofstream in(tmp / "in", std::ios::binary);
@@ -93,22 +124,56 @@ TEST_P(Golden, Binary) {
   command += shell_quote((tmp / "in").string());
   command += " > ";
   command += shell_quote((tmp / "out").string());
-  command += " 2> /dev/null";
+  command += " 2> ";
+  command += shell_quote((tmp / "err").string());
   const int raw = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(raw));
   EXPECT_EQ(WEXITSTATUS(raw), c.status);
   EXPECT_EQ(read_file(tmp / "out"), c.out);
+  if (c.err) {
+    EXPECT_EQ(read_file(tmp / "err"), *c.err);
+  }
   fs::remove_all(tmp);
 }
 
 INSTANTIATE_TEST_SUITE_P(Transcripts, Golden, ::testing::ValuesIn(load_cases()),
-                         [](const ::testing::TestParamInfo<GoldenCase>& info) {
+                         [](const ::testing::TestParamInfo<TranscriptCase>& info) {
                            std::string n = info.param.name;
                            for (char& ch : n)
                              if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
                            return n;
                          });
 
-TEST(GoldenFolder, HasCases) { EXPECT_GE(load_cases().size(), 16u); }
+TEST(GoldenFolder, HasCases) { EXPECT_GE(load_cases().size(), kCasesAtLeast); }
+
+// Every file is part of a complete case: a misspelt name or extension would
+// otherwise be a case that silently never runs.
+TEST(GoldenFolder, CompleteCases) {
+  const std::set<std::string> parts = {".in", ".args", ".out", ".status", ".err"};
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(kDir)) {
+    const fs::path& p = entry.path();
+    if (p.filename() == "README.md") continue;
+    EXPECT_TRUE(entry.is_regular_file()) << p;
+    EXPECT_TRUE(parts.count(p.extension().string())) << "not part of a case: " << p;
+    names.insert(p.stem().string());
+  }
+  ASSERT_FALSE(names.empty());
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const std::string base = (kDir / name).string();
+    EXPECT_TRUE(fs::exists(base + ".in"));
+    EXPECT_TRUE(fs::exists(base + ".out"));
+    ASSERT_TRUE(fs::exists(base + ".status"));
+    const std::string status = read_file(base + ".status");
+    // One decimal number and a line end.
+    ASSERT_FALSE(status.empty());
+    EXPECT_EQ(status.back(), '\n');
+    EXPECT_EQ(status.find_first_not_of("0123456789"), status.size() - 1) << status;
+    // Names are also test names: letters, digits and '_' only, lower case
+    // so that no two differ only by case.
+    EXPECT_EQ(name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_"), std::string::npos);
+  }
+}
 
 }  // namespace
