@@ -411,7 +411,7 @@ struct ReferenceShape {
   std::size_t forbidden_middles = 0;  // pairs of paths dropped at the middle
 };
 
-Sequences reference_join(const LevelBuilder& f, const LevelBuilder& b, ReferenceShape& shape) {
+Sequences reference_join(const search_side& f, const search_side& b, ReferenceShape& shape) {
   const PackedCube* fc = f.cache.cubes();
   const PackedCube* bc = b.cache.cubes();
   Sequences out;
@@ -471,7 +471,7 @@ TEST_P(JoinLikeReference, SameSequencesSameOrderSameStop) {
   MemoryBudget budget;
   const LegalMoves legal = legal_from(c.word);
   const Cube second = moved(c.first, c.second);
-  LevelBuilder forward(c.first, kForward, budget), backward(second, kBackward, budget);
+  search_side forward(c.first, kForward, budget), backward(second, kBackward, budget);
   for (int i = 0; i < c.forward_depth; ++i) forward.grow(legal);
   for (int i = 0; i < c.backward_depth; ++i) backward.grow(legal);
 
