@@ -51,7 +51,8 @@ bool word_char(char c) {
 // Whether `phrase` occurs in `text` with no word character just before or
 // after it: "add_edge" is not found in "add_edges", "-d" not in "-da".
 bool has_phrase(const std::string& text, const std::string& phrase) {
-  for (std::size_t at = text.find(phrase); at != std::string::npos; at = text.find(phrase, at + 1)) {
+  for (std::size_t at = text.find(phrase); at != std::string::npos;
+       at = text.find(phrase, at + 1)) {
     const std::size_t end = at + phrase.size();
     if ((at == 0 || !word_char(text[at - 1])) && (end == text.size() || !word_char(text[end])))
       return true;
@@ -94,8 +95,11 @@ TEST(Docs, UsageTextListsEveryCommandAndOption) {
     EXPECT_NE(usage.find(line.append("  ")), std::string::npos) << c.word;
   }
   for (const SearchSetting& s : search_settings()) {
-    const std::string line =
-        std::string("\n  ").append(s.short_option()).append(", ").append(s.long_option()).append(" N  ");
+    const std::string line = std::string("\n  ")
+                                 .append(s.short_option())
+                                 .append(", ")
+                                 .append(s.long_option())
+                                 .append(" N  ");
     EXPECT_NE(usage.find(line), std::string::npos) << s.long_name;
     EXPECT_TRUE(has_phrase(usage, std::string(s.short_name))) << s.short_name;
   }

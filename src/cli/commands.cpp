@@ -36,7 +36,8 @@ search_parameters capped(const CommandContext& c) {
 void calculate_repetitions(CommandContext& c, const std::string&) {
   // The whole history as one permutation and relabelling.
   MoveTable whole = identity_move_table();
-  for (int m : c.move_history) whole = compose_moves(whole, move_tables[static_cast<std::size_t>(m)]);
+  for (int m : c.move_history)
+    whole = compose_moves(whole, move_tables[static_cast<std::size_t>(m)]);
 
   Cube w = c.starting_position;
   long count = 0;

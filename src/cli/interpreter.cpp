@@ -70,15 +70,9 @@ bool Interpreter::run_command(const std::string& word) {
   if (command == nullptr) return false;
   const std::string argument =
       command->argument == CommandArgument::none ? std::string() : read_argument(command->word);
-  CommandContext context{in_,
-                         out_,
-                         err_,
-                         session_,
-                         current_state_,
-                         starting_position_,
-                         move_history_,
-                         parameters_,
-                         depth_cap_};
+  CommandContext context{in_,           out_,           err_,
+                         session_,      current_state_, starting_position_,
+                         move_history_, parameters_,    depth_cap_};
   command->run(context, argument);
   return true;
 }

@@ -49,11 +49,15 @@ std::string commands_section() {
     if (!c.argument_label.empty()) label.append(" ").append(c.argument_label);
     rows.emplace_back(label, c.summary);
   }
+  // "d, n or da"
   std::string names;
   const auto settings = search_settings();
-  for (std::size_t i = 0; i < settings.size(); ++i)
-    names.append(i == 0 ? "" : i + 1 < settings.size() ? ", " : " or ").append(settings[i].short_name);
-  return columns(rows) + "NAME of set: " + names + ", or an option's long name without the dashes.\n";
+  for (std::size_t i = 0; i < settings.size(); ++i) {
+    if (i > 0) names.append(i + 1 < settings.size() ? ", " : " or ");
+    names.append(settings[i].short_name);
+  }
+  return columns(rows) + "NAME of set: " + names +
+         ", or an option's long name without the dashes.\n";
 }
 
 }  // namespace

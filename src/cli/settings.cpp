@@ -6,28 +6,42 @@ namespace tessel {
 
 namespace {
 
-
 // "set" and the start-up say the same for these two.
 constexpr NumberText kDepthLine = {"Setting max search depth to ", " moves.\n"};
 constexpr NumberText kNumberLine = {"Setting max number of output sequences to ", ".\n"};
 
 const std::array<SearchSetting, 3> kSettings = {{
-    {"d", "max-depth-of-search", &search_parameters::max_depth_of_search, kMaxSearchDepth,
-     kDepthLine,
-     kDepthLine,
-     "ERROR: wrong argument to set max-depth-of-search",
-     "longest sequence searched"},
-    {"n", "max-number-of-sequences", &search_parameters::max_number_of_sequences, kNoCeiling,
-     kNumberLine,
-     kNumberLine,
-     "ERROR: wrong argument to set",
-     "stop a search after N sequences"},
-    {"da", "max-depth-after-first-match", &search_parameters::max_depth_after_first_match,
-     kNoCeiling,
-     {"Will search sequences longer by at most ", " moves than the shortest found sequence.\n"},
-     {"Setting additional depth search after first find to ", ".\n"},
-     "ERROR: wrong argument to set max-additional-depth-of-search",
-     "at most N moves past the first match, negative: no limit"},
+    {
+        .short_name = "d",
+        .long_name = "max-depth-of-search",
+        .field = &search_parameters::max_depth_of_search,
+        .ceiling = kMaxSearchDepth,
+        .confirmation = kDepthLine,
+        .banner_line = kDepthLine,
+        .set_error = "ERROR: wrong argument to set max-depth-of-search",
+        .help = "longest sequence searched",
+    },
+    {
+        .short_name = "n",
+        .long_name = "max-number-of-sequences",
+        .field = &search_parameters::max_number_of_sequences,
+        .ceiling = kNoCeiling,
+        .confirmation = kNumberLine,
+        .banner_line = kNumberLine,
+        .set_error = "ERROR: wrong argument to set",
+        .help = "stop a search after N sequences",
+    },
+    {
+        .short_name = "da",
+        .long_name = "max-depth-after-first-match",
+        .field = &search_parameters::max_depth_after_first_match,
+        .ceiling = kNoCeiling,
+        .confirmation = {"Will search sequences longer by at most ",
+                         " moves than the shortest found sequence.\n"},
+        .banner_line = {"Setting additional depth search after first find to ", ".\n"},
+        .set_error = "ERROR: wrong argument to set max-additional-depth-of-search",
+        .help = "at most N moves past the first match, negative: no limit",
+    },
 }};
 
 }  // namespace

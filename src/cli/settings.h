@@ -45,7 +45,9 @@ struct SearchSetting {
 
   std::string short_option() const { return std::string("-").append(short_name); }
   std::string long_option() const { return std::string("--").append(long_name); }
-  bool is_option(std::string_view arg) const { return arg == short_option() || arg == long_option(); }
+  bool is_option(std::string_view arg) const {
+    return arg == short_option() || arg == long_option();
+  }
 
   std::int32_t bounded(std::int32_t value) const { return std::min(value, ceiling); }
   // Stores the bounded value and returns it.
