@@ -194,12 +194,14 @@ struct RunOutcome {
 
 // Runs one fresh interpreter with --silent on `input`; output goes into
 // `digest`.
-RunOutcome run_interpreter(const std::string& input, DigestBuf& digest) {
+RunOutcome run_interpreter(const std::string& input, DigestBuf& digest,
+                           const std::vector<std::string>& extra_args = {}) {
   std::istringstream in(input);
   std::ostream out(&digest);
   NullBuf null;
   std::ostream err(&null);
-  const std::vector<std::string> args = {"--silent"};
+  std::vector<std::string> args = {"--silent"};
+  args.insert(args.end(), extra_args.begin(), extra_args.end());
   const std::uint64_t lines_before = digest.lines();
   const auto t0 = Clock::now();
   const double c0 = cpu_seconds();
@@ -214,9 +216,10 @@ RunOutcome run_interpreter(const std::string& input, DigestBuf& digest) {
   return r;
 }
 
-int search_job(const std::string& job, const std::string& input) {
+int search_job(const std::string& job, const std::string& input,
+               const std::vector<std::string>& args = {}) {
   DigestBuf digest;
-  const RunOutcome r = run_interpreter(input, digest);
+  const RunOutcome r = run_interpreter(input, digest, args);
   if (r.status != 0) {
     std::fprintf(stderr, "%s: the interpreter ended with status %d; last output line: %s\n",
                  job.c_str(), r.status, r.last_line.c_str());
@@ -231,6 +234,7 @@ int search_job(const std::string& job, const std::string& input) {
   f.generated = r.stats.generated;
   f.lines = r.lines;
   f.digest = digest.digest();
+  f.extra = "ranges=" + std::to_string(r.stats.ranges);
   print_figures(f);
   return 0;
 }
@@ -455,7 +459,7 @@ int levels_job(bool verbose) {
 int usage() {
   std::fputs(
       "usage: tessel_jobs JOB [-v] [--levels N] [--threads N]\n"
-      "  JOB: J12 J13 J14 JOLL J2P LEVELS\n"
+      "  JOB: J12 J13 J14 J14M J15 J16 JOLL J2P LEVELS\n"
       "  -v:  details on standard error (J2P: each scramble; LEVELS: each level)\n"
       "  --levels N: LEVELS builds levels 1..N (default 7)\n"
       "  --threads N: build and join large levels on N threads (default: one per core)\n",
@@ -489,6 +493,13 @@ int main(int argc, char** argv) {
   if (job == "J13") return search_job(job, "R U F' set d 13 solve\n");
   if (job == "J14")
     return search_job(job, "F' D2 L U B' R2 D F L' U2 B D' R F2 set d 14 solve\n");
+  if (job == "J14M")
+    return search_job(job, "F' D2 L U B' R2 D F L' U2 B D' R F2 set d 14 solve\n",
+                      {"--max-memory", "1G"});
+  if (job == "J15")
+    return search_job(job, "R U F' L2 D B' R2 U' F D2 L' B U2 R' F2 set d 15 solve\n");
+  if (job == "J16")
+    return search_job(job, "D' R2 F U' L B2 D R' F2 U B' L2 D2 R U2 F' set d 16 solve\n");
   if (job == "JOLL")
     return search_job(job,
                       "init_empty_cube add_f2l add_corners_orientation add_edges_orientation "

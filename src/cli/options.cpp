@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/commands.h"
+#include "cli/memory_size.h"
 #include "cli/settings.h"
 #include "cli/word_reader.h"
 
@@ -14,6 +15,7 @@ constexpr const char* kSilent = "--silent";
 constexpr const char* kHelpShort = "-h";
 constexpr const char* kHelp = "--help";
 constexpr const char* kVersionOption = "--version";
+constexpr const char* kMaxMemory = "--max-memory";
 
 OptionsResult finish(std::string text, int status) { return {std::move(text), status}; }
 
@@ -36,6 +38,9 @@ std::string options_section() {
     help += " (default " + std::to_string(defaults.*s.field) + ")";
     rows.emplace_back(s.short_option() + ", " + s.long_option() + " N", help);
   }
+  rows.emplace_back(std::string(kMaxMemory) + " SIZE",
+                    "the most memory a search may hold: bytes, or with K, M or G (at least 4M;"
+                    " default seven eighths of the physical memory)");
   rows.emplace_back(kSilent, "no informational (INFO:) messages");
   rows.emplace_back(std::string(kHelpShort) + ", " + kHelp, "this text");
   rows.emplace_back(kVersionOption, "the version");
@@ -87,6 +92,14 @@ OptionsResult parse_options(std::span<const std::string> args, search_parameters
     if (arg == kVersionOption) return finish(std::string(kVersion) + "\n", 0);
     if (arg == kSilent) {
       session.disable_info_messages();
+      continue;
+    }
+    if (arg == kMaxMemory) {
+      if (i + 1 == args.size()) return finish("ERROR: missing argument to " + arg + ".\n", 1);
+      const std::string& text = args[++i];
+      const auto bytes = parse_memory_size(text);
+      if (!bytes) return finish("ERROR: invalid argument to " + arg + " (" + text + ").\n", 1);
+      session.budget().set_limit(*bytes);
       continue;
     }
     const SearchSetting* setting = setting_of_option(arg);

@@ -20,6 +20,12 @@ void record(const std::array<search_side, 2>& sides, SearchStats& stats) {
   if (stored > stats.stored_peak) stats.stored_peak = stored;
 }
 
+std::int64_t join(const std::array<search_side, 2>& sides, std::int64_t max_count,
+                  const SequenceSink& sink, SearchSession& session) {
+  return join_newest(sides[0], sides[1], max_count, sink, session.budget(),
+                     session.most_per_range(), &session.stats().ranges);
+}
+
 }  // namespace
 
 void solve(const Cube& first, const Cube& second, search_parameters parameters,
@@ -30,14 +36,15 @@ void solve(const Cube& first, const Cube& second, search_parameters parameters,
   std::int64_t found_total = 0;
   const std::int64_t wanted = parameters.max_number_of_sequences;
   for (;;) {
-    sides[static_cast<std::size_t>(levels % 2)].grow(session.legal());
+    sides[static_cast<std::size_t>(levels % 2)].grow_or_plan(session.legal());
     ++levels;
     session.info("Searching " + std::to_string(levels) + " move solutions...");
-    found_total += find_sequence(sides[0].newest(), sides[1].newest(), wanted - found_total,
-                                 [&session](std::span<const int> moves) {
-                                   session.write_line(sequence_text(moves) + "\n");
-                                   return true;
-                                 });
+    found_total += join(sides, wanted - found_total,
+                        [&session](std::span<const int> moves) {
+                          session.write_line(sequence_text(moves) + "\n");
+                          return true;
+                        },
+                        session);
     if (found_total >= wanted) break;
     if (found_total > 0 && parameters.max_depth_after_first_match >= 0 &&
         static_cast<std::int64_t>(parameters.max_depth_after_first_match) + levels <
@@ -59,8 +66,8 @@ std::optional<std::vector<int>> solve_single_phase(const Cube& start, const Cube
   };
   for (int pass = 0; pass < side_depth_limit && !result; ++pass) {
     for (auto& side : sides) {
-      side.grow(session.legal());
-      if (find_sequence(sides[0].newest(), sides[1].newest(), 1, keep_first) > 0) break;
+      side.grow_or_plan(session.legal());
+      if (join(sides, 1, keep_first, session) > 0) break;
     }
   }
   record(sides, session.stats());

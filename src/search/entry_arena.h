@@ -18,6 +18,7 @@ class MemoryBudget {
   explicit MemoryBudget(std::size_t bytes) : limit_(bytes) {}
 
   std::size_t limit() const { return limit_; }
+  void set_limit(std::size_t bytes) { limit_ = bytes; }
   std::size_t in_use() const { return in_use_; }
   std::size_t remaining() const { return limit_ > in_use_ ? limit_ - in_use_ : 0; }
   void take(std::size_t bytes) { in_use_ += bytes; }
@@ -48,6 +49,10 @@ class EntryArena {
   // as needed (the last step may stop at the budget). Existing entries keep
   // their indices and values. Throws Failure("ERROR: not enough memory").
   void reserve(std::size_t n);
+  // Whether reserve(n) would find the memory in the budget.
+  bool can_hold(std::size_t n) const {
+    return n <= capacity_ || n - capacity_ <= budget_.remaining() / sizeof(PackedCube);
+  }
   // Hint that entries [from, to) are about to be written: faults in their
   // whole pages at once. Changes no entry.
   void prefault(std::size_t from, std::size_t to);

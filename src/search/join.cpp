@@ -51,33 +51,46 @@ std::size_t find_index_in_cache_level(const PackedCube* cubes, std::size_t left,
 
 namespace {
 
-// Paths that break the pruning rule inside one side are not collected: a
-// joined sequence containing one would be dropped anyway.
+void collect_paths(sequence_list& list, std::vector<int>& path, const PackedCube* cubes,
+                   std::size_t level_start, std::size_t index, int direction);
+
+[[noreturn]] void lost_parent() {
+  fail("Internal assertion failed! Couldn't restore the move sequence.!\n");
+}
+
+// Collects the paths through `entry`, whose parents lie in the level
+// [parent_start, parent_end) of `cubes`. Paths that break the pruning rule
+// inside one side are not collected: a joined sequence containing one would
+// be dropped anyway.
+void collect_paths_from(sequence_list& list, std::vector<int>& path, const PackedCube& entry,
+                        const PackedCube* cubes, std::size_t parent_start, std::size_t parent_end,
+                        int direction) {
+  Cube cube;
+  int move = 0;
+  unpack_ce(cube, move, entry);
+  if (move < 0 || move >= kMoveCount) lost_parent();
+  const PackedCube key = pack_ce(apply_move(reverse_rotation(move), cube), 0);
+  std::size_t i = find_index_in_cache_level(cubes, parent_start, parent_end, key);
+  if (i == parent_end) lost_parent();
+  path.push_back(move);
+  for (; i < parent_end && same_cube_state(cubes[i], key); ++i) {
+    if (i != 0 && is_forbidden_pair(move, unpack_last_move(cubes[i]), direction)) continue;
+    collect_paths(list, path, cubes, parent_start, i, direction);
+  }
+  path.pop_back();
+}
+
 void collect_paths(sequence_list& list, std::vector<int>& path, const PackedCube* cubes,
                    std::size_t level_start, std::size_t index, int direction) {
   if (index == 0) {
     list.add_reverse_sequence(path);
     return;
   }
-  Cube cube;
-  int move = 0;
-  unpack_ce(cube, move, cubes[index]);
-  if (move < 0 || move >= kMoveCount)
-    fail("Internal assertion failed! Couldn't restore the move sequence.!\n");
-  const PackedCube key = pack_ce(apply_move(reverse_rotation(move), cube), 0);
-  if (level_start == 0) fail("Internal assertion failed! Couldn't restore the move sequence.!\n");
+  if (level_start == 0) lost_parent();
   const std::size_t marker = level_start - 1;
   const std::size_t previous_start = marker_value(cubes[marker]);
-  if (previous_start > marker)
-    fail("Internal assertion failed! Couldn't restore the move sequence.!\n");
-  std::size_t i = find_index_in_cache_level(cubes, previous_start, marker, key);
-  if (i == marker) fail("Internal assertion failed! Couldn't restore the move sequence.!\n");
-  path.push_back(move);
-  for (; i < marker && same_cube_state(cubes[i], key); ++i) {
-    if (i != 0 && is_forbidden_pair(move, unpack_last_move(cubes[i]), direction)) continue;
-    collect_paths(list, path, cubes, previous_start, i, direction);
-  }
-  path.pop_back();
+  if (previous_start > marker) lost_parent();
+  collect_paths_from(list, path, cubes[index], cubes, previous_start, marker, direction);
 }
 
 }  // namespace
@@ -86,6 +99,17 @@ void find_cache_sequence(sequence_list& list, std::vector<int>& path, const Pack
                          std::size_t level_start, std::size_t index, int direction) {
   path.clear();
   collect_paths(list, path, cubes, level_start, index, direction);
+}
+
+void find_level_sequence(sequence_list& list, std::vector<int>& path, const LevelRange& level,
+                         std::size_t index, int direction) {
+  if (level.parents == nullptr) {
+    find_cache_sequence(list, path, level.cubes, level.start, index, direction);
+    return;
+  }
+  path.clear();
+  collect_paths_from(list, path, level.cubes[index], level.parents, level.parent_start,
+                     level.parent_end, direction);
 }
 
 void find_cache_sequence(sequence_list& list, const PackedCube* cubes, std::size_t level_start,
@@ -178,19 +202,19 @@ class SequenceJoiner {
       for (std::size_t b = m.j; b < m.j_end; ++b) {
         // The two moves that meet in the middle are known without
         // rebuilding anything: a forbidden pair there drops every join.
-        if (a != 0 && b != 0 &&
+        if (!forward_.is_root(a) && !backward_.is_root(b) &&
             is_forbidden_pair(reverse_rotation(unpack_last_move(backward_.cubes[b])),
                               unpack_last_move(forward_.cubes[a]), kForward))
           continue;
         if (!sf_built) {
           sf_.clear();
-          find_cache_sequence(sf_, path_, forward_.cubes, forward_.start, a, kForward);
+          find_level_sequence(sf_, path_, forward_, a, kForward);
           sf_built = true;
         }
         sequence_list& sb = sb_[b - m.j];
         if (sb_built_[b - m.j] == 0) {
           sb.clear();
-          find_cache_sequence(sb, path_, backward_.cubes, backward_.start, b, kBackward);
+          find_level_sequence(sb, path_, backward_, b, kBackward);
           sb_built_[b - m.j] = 1;
         }
         if (!join_paths(sb)) return false;

@@ -14,10 +14,19 @@
 namespace tessel {
 
 // One level of a cache: entries [start, end), preceded by their marker.
+// Or a part of a level built apart from its cache (a key range of a level
+// too large to store): then `parents` is the cache, and the entries' parents
+// lie in its level [parent_start, parent_end).
 struct LevelRange {
   const PackedCube* cubes;
   std::size_t start;
   std::size_t end;
+  const PackedCube* parents = nullptr;
+  std::size_t parent_start = 0;
+  std::size_t parent_end = 0;
+
+  // Whether entry i is a side's root (level 0, whose last move means nothing).
+  bool is_root(std::size_t i) const { return parents == nullptr && i == 0; }
 };
 
 // Paths of one length, stored one after another in application order.
@@ -49,6 +58,11 @@ std::size_t find_index_in_cache_level(const PackedCube* cubes, std::size_t left,
 // the level starting at `level_start`, that obeys the pruning rule of the
 // side's direction.
 void find_cache_sequence(sequence_list& list, const PackedCube* cubes, std::size_t level_start,
+                         std::size_t index, int direction);
+
+// find_cache_sequence for entry `index` of a level, stored or built apart;
+// `path` is scratch.
+void find_level_sequence(sequence_list& list, std::vector<int>& path, const LevelRange& level,
                          std::size_t index, int direction);
 
 // Receives each accepted sequence; returns false to stop the join.

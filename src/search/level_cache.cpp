@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -155,6 +156,46 @@ void for_each_child(const PackedCube* cubes, std::size_t start, std::size_t end,
   }
 }
 
+// Calls sink(child) for the children of [start, end) whose top bits (the
+// high word shifted right by `shift`) lie in [first, last), in generation
+// order. The top bits are computed first where they can be, so children of
+// other buckets cost little more than in the counting pass.
+template <typename Sink>
+void for_each_child_in_buckets(const PackedCube* cubes, std::size_t start, std::size_t end,
+                               const MoveChoice& choice, int shift, std::uint64_t first,
+                               std::uint64_t last, Sink&& sink) {
+  Cube parent;
+  const std::uint64_t width = last - first;
+  for (std::size_t i = start; i < end; ++i) {
+    const PackedCube packed = cubes[i];
+    int previous = 0;
+    unpack_ce(parent, previous, packed);
+    const std::uint8_t* moves;
+    unsigned count;
+    if (i == 0) {
+      moves = choice.root.data();
+      count = choice.root_count;
+    } else {
+      const auto p = static_cast<std::size_t>(previous < kMoveCount ? previous : 0);
+      moves = choice.after[p].data();
+      count = choice.count_after[p];
+    }
+    for (unsigned j = 0; j < count; ++j) {
+      const auto mi = static_cast<std::size_t>(moves[j]);
+      if (choice.never_unchanged[mi]) {
+        const std::uint64_t top = packed_child_top_functions[mi](parent, packed) >> shift;
+        if (top - first >= width) continue;
+        sink(packed_child_functions[mi](parent, packed));
+        continue;
+      }
+      const PackedCube child = packed_child_functions[mi](parent, packed);
+      if (same_cube_state(child, packed)) continue;
+      if ((child.hi >> shift) - first >= width) continue;
+      sink(child);
+    }
+  }
+}
+
 // Children are distributed by the top bits of the packed value (the high
 // bits of the cube-state order) into buckets laid out in bucket order:
 // 16 bits for large levels, 8 for small ones (where clearing 65536
@@ -183,9 +224,10 @@ struct LevelPlan {
   // Bucket b spans [bucket[b], bucket[b + 1]) of the new level.
   std::vector<std::uint64_t> bucket;
 
-  LevelPlan(std::size_t start, std::size_t end, unsigned moves_per_parent) {
+  LevelPlan(std::size_t start, std::size_t end, unsigned moves_per_parent, bool large_buckets = false) {
     const std::size_t most_children = (end - start) * moves_per_parent;
-    bucket_bits = most_children < (std::size_t{1} << 16) ? kSmallBucketBits : kLargeBucketBits;
+    bucket_bits = most_children < (std::size_t{1} << 16) && !large_buckets ? kSmallBucketBits
+                                                                            : kLargeBucketBits;
     buckets = std::size_t{1} << bucket_bits;
     bucket_shift = 64 - bucket_bits;
     parts = most_children < kPartedChildren ? 1u : work_threads();
@@ -251,10 +293,9 @@ void write_children(LevelPlan& plan, const PackedCube* cubes, const MoveChoice& 
 // the start of its run; the runs are then closed up. `base` is where the
 // level stands in the cache, for the report of a sorting failure. Returns
 // the number of entries kept.
-std::size_t sort_and_compact(const LevelPlan& plan, PackedCube* level, std::size_t base) {
-  const unsigned parts = plan.parts;
-  const std::size_t buckets = plan.buckets;
-  const std::vector<std::uint64_t>& bucket = plan.bucket;
+std::size_t sort_and_compact(unsigned parts, const std::vector<std::uint64_t>& bucket,
+                             int bucket_bits, PackedCube* level, std::size_t base) {
+  const std::size_t buckets = bucket.size() - 1;
   const std::vector<std::size_t> shares = cut_evenly(0, bucket[buckets], parts);
   std::vector<std::size_t> first_bucket(parts + 1, buckets);
   first_bucket[0] = 0;
@@ -270,7 +311,7 @@ std::size_t sort_and_compact(const LevelPlan& plan, PackedCube* level, std::size
       largest = std::max<std::size_t>(largest, bucket[b + 1] - bucket[b]);
     scratches[p].resize(sort_scratch_size(largest));
   }
-  const int top = 128 - plan.bucket_bits;  // the children of a bucket agree above this bit
+  const int top = 128 - bucket_bits;  // the children of a bucket agree above this bit
   run_parts(parts, [&](unsigned p) {
     PackedCube* const scratch = scratches[p].data();
     const std::size_t from = bucket[first_bucket[p]];
@@ -295,21 +336,101 @@ std::size_t sort_and_compact(const LevelPlan& plan, PackedCube* level, std::size
 
 }  // namespace
 
+struct range_built_level::Plan {
+  std::unique_ptr<const MoveChoice> choice;
+  std::unique_ptr<LevelPlan> level;  // counted and placed, never written
+};
+
 // The children are counted before they are written, so the level is
-// allocated once and every child goes straight to its bucket.
+// allocated once and every child goes straight to its bucket. A level that
+// does not fit in the budget is not written: its plan is handed back, from
+// which any run of its buckets can be built later.
+new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, std::size_t end,
+                                     int direction, const LegalMoves& legal) {
+  auto choice = std::make_unique<const MoveChoice>(
+      legal, direction, pieces_all_distinct(unpack_cube(cache.cubes()[0])));
+  const std::size_t base = end + 1;
+  auto plan = std::make_unique<LevelPlan>(start, end, choice->root_count);
+  count_children(*plan, cache.cubes(), *choice);
+  std::size_t total = place_children(*plan);
+  if (!cache.can_hold(base + total + 1)) {
+    if (plan->bucket_bits != kLargeBucketBits) {
+      plan = std::make_unique<LevelPlan>(start, end, choice->root_count, true);
+      count_children(*plan, cache.cubes(), *choice);
+      total = place_children(*plan);
+    }
+    cache.add_generated(total);
+    return {end, std::make_unique<range_built_level>(
+                     std::make_unique<range_built_level::Plan>(
+                         range_built_level::Plan{std::move(choice), std::move(plan)}),
+                     start, end)};
+  }
+  make_room(cache, base, total, plan->parts);
+  PackedCube* const level = cache.cubes() + base;
+  write_children(*plan, cache.cubes(), *choice, level);
+  const std::size_t new_end =
+      base + sort_and_compact(plan->parts, plan->bucket, plan->bucket_bits, level, base);
+  cache.set_used(new_end);
+  return {new_end, nullptr};
+}
+
 std::size_t generate_new_level(growing_cache& cache, std::size_t start, std::size_t end,
                                int direction, const LegalMoves& legal) {
-  const MoveChoice choice(legal, direction, pieces_all_distinct(unpack_cube(cache.cubes()[0])));
-  const std::size_t base = end + 1;
-  LevelPlan plan(start, end, choice.root_count);
-  count_children(plan, cache.cubes(), choice);
-  const std::size_t total = place_children(plan);
-  make_room(cache, base, total, plan.parts);
-  PackedCube* const level = cache.cubes() + base;
-  write_children(plan, cache.cubes(), choice, level);
-  const std::size_t new_end = base + sort_and_compact(plan, level, base);
-  cache.set_used(new_end);
-  return new_end;
+  new_level level = generate_or_plan_new_level(cache, start, end, direction, legal);
+  if (level.ranges) fail(kOutOfMemory);
+  return level.end;
+}
+
+range_built_level::range_built_level(std::unique_ptr<Plan> plan, std::size_t parent_start,
+                                     std::size_t parent_end)
+    : plan_(std::move(plan)), parent_start_(parent_start), parent_end_(parent_end) {}
+range_built_level::~range_built_level() = default;
+
+std::size_t range_built_level::buckets() const { return plan_->level->buckets; }
+
+int range_built_level::bucket_shift() const { return plan_->level->bucket_shift; }
+
+std::uint64_t range_built_level::bucket_size(std::size_t b) const {
+  return plan_->level->bucket[b + 1] - plan_->level->bucket[b];
+}
+
+std::uint64_t range_built_level::children() const {
+  return plan_->level->bucket[plan_->level->buckets];
+}
+
+std::size_t range_built_level::build(const PackedCube* cubes, std::size_t first, std::size_t last,
+                                     PackedCube* out) const {
+  const LevelPlan& plan = *plan_->level;
+  const MoveChoice& choice = *plan_->choice;
+  const std::uint64_t origin = plan.bucket[first];
+  const std::uint64_t total = plan.bucket[last] - origin;
+  // Each part writes its children of bucket b from where the whole level
+  // would have them, less the place of the first bucket built.
+  std::vector<std::vector<std::uint64_t>> at(plan.parts);
+  for (unsigned p = 0; p < plan.parts; ++p) {
+    at[p].assign(plan.next[p].begin() + static_cast<std::ptrdiff_t>(first),
+                 plan.next[p].begin() + static_cast<std::ptrdiff_t>(last));
+    for (auto& a : at[p]) a -= origin;
+  }
+  const int shift = plan.bucket_shift;
+  std::vector<std::uint64_t> written(plan.parts, 0);
+  run_parts(plan.parts, [&](unsigned p) {
+    std::uint64_t* const place = at[p].data();
+    std::uint64_t n = 0;
+    for_each_child_in_buckets(cubes, plan.parents[p], plan.parents[p + 1], choice, shift, first, last,
+                              [place, out, shift, first, &n](const PackedCube& c) {
+                                out[place[(c.hi >> shift) - first]++] = c;
+                                ++n;
+                              });
+    written[p] = n;
+  });
+  std::uint64_t sum = 0;
+  for (auto n : written) sum += n;
+  if (sum != total) fail("ERROR: Bug found, a level range was built with a wrong number of children\n");
+  std::vector<std::uint64_t> bucket(plan.bucket.begin() + static_cast<std::ptrdiff_t>(first),
+                                    plan.bucket.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+  for (auto& b : bucket) b -= origin;
+  return sort_and_compact(plan.parts, bucket, plan.bucket_bits, out, 0);
 }
 
 }  // namespace tessel

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "search/entry_arena.h"
 #include "search/legal_moves.h"
@@ -44,6 +45,8 @@ class growing_cache {
   // as needed (the last step may stop at the budget). Existing entries keep
   // their indices and values. Throws Failure("ERROR: not enough memory").
   void reserve(std::size_t n) { arena_.reserve(n); }
+  // Whether reserve(n) would find the memory in the budget.
+  bool can_hold(std::size_t n) const { return arena_.can_hold(n); }
   // Hint that entries [from, to) are about to be written.
   void prefault(std::size_t from, std::size_t to) { arena_.prefault(from, to); }
 
@@ -67,6 +70,51 @@ constexpr std::size_t marker_value(const PackedCube& marker) {
 // and returns its end. Index `end` must already hold the new level's marker.
 std::size_t generate_new_level(growing_cache& cache, std::size_t start, std::size_t end,
                                int direction, const LegalMoves& legal);
+
+// A level too large to be stored: only its parent level (in the cache) and
+// its plan are kept. Its children are counted per bucket (the top 16 bits of
+// the cube-state order), and any run of buckets can be built again from the
+// parents: exactly that part of the level as generate_new_level would have
+// stored it, in the same order and with the same duplicate rule.
+class range_built_level {
+ public:
+  struct Plan;
+  range_built_level(std::unique_ptr<Plan> plan, std::size_t parent_start, std::size_t parent_end);
+  ~range_built_level();
+  range_built_level(const range_built_level&) = delete;
+  range_built_level& operator=(const range_built_level&) = delete;
+
+  std::size_t parent_start() const { return parent_start_; }
+  std::size_t parent_end() const { return parent_end_; }
+  std::size_t buckets() const;
+  // A position's bucket is its high word shifted right by this.
+  int bucket_shift() const;
+  // Children in bucket b, before duplicates are merged.
+  std::uint64_t bucket_size(std::size_t b) const;
+  std::uint64_t children() const;
+  // Builds buckets [first, last) of the level into `out`, which has room for
+  // their children, sorted and with duplicates merged; returns the number of
+  // entries kept. `cubes` is the cache the level was planned in.
+  std::size_t build(const PackedCube* cubes, std::size_t first, std::size_t last,
+                    PackedCube* out) const;
+
+ private:
+  std::unique_ptr<Plan> plan_;
+  std::size_t parent_start_ = 0, parent_end_ = 0;
+};
+
+// What generate_or_plan_new_level made: a stored level ending at `end`, or,
+// when it did not fit in the budget, a range-built level (and `end` is the
+// parent level's end, unchanged).
+struct new_level {
+  std::size_t end;
+  std::unique_ptr<range_built_level> ranges;
+};
+
+// generate_new_level, except that a level the budget cannot hold is not an
+// error: it is planned and returned as a range-built level.
+new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, std::size_t end,
+                                     int direction, const LegalMoves& legal);
 
 // Within every run of one position in [begin, end), keeps only the first
 // entry for each last move; compacts in place and returns the new end.

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "cube/cube_state.h"
 #include "search/entry_arena.h"
@@ -25,6 +26,7 @@ struct search_side {
   std::size_t level_start = 0;  // first entry of the newest level
   std::size_t level_end = 1;    // one past its last entry
   int direction;                // kForward or kBackward
+  std::unique_ptr<range_built_level> ranges;  // the newest level, when not stored
 
   search_side(const Cube& root, int direction, MemoryBudget& budget);
 
@@ -36,10 +38,29 @@ struct search_side {
   // without becoming the newest.
   void write_next_marker();
 
+  // Grows like grow(), except that a level the budget cannot hold is not an
+  // error: it becomes the newest level as a range-built level, and
+  // level_start and level_end still bound its parent. A side cannot grow
+  // past a range-built level: that ends with "ERROR: not enough memory".
+  void grow_or_plan(const LegalMoves& legal);
+  bool range_built() const { return ranges != nullptr; }
+
+  // The newest level; only for a side whose newest level is stored.
   LevelRange newest() const { return {cache.cubes(), level_start, level_end}; }
   std::size_t newest_size() const { return level_end - level_start; }
   // Entries the side holds: the root, the markers and every level.
   std::uint64_t stored() const { return level_end; }
 };
+
+// Joins the newest levels of two sides as find_sequence does, also when one
+// or both are range-built: then the key space is walked in ranges of whole
+// buckets, in increasing order; for each range the range-built levels are
+// built in one buffer from what the budget has left, the stored levels give
+// their matching slices, and the two are joined. The output is that of a
+// join of the stored levels. `most_per_range` (children of one range, 0:
+// as many as fit) is for tests. Adds the number of ranges to *ranges_used.
+std::int64_t join_newest(const search_side& forward, const search_side& backward,
+                         std::int64_t max_count, const SequenceSink& sink, MemoryBudget& budget,
+                         std::size_t most_per_range = 0, std::uint64_t* ranges_used = nullptr);
 
 }  // namespace tessel

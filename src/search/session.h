@@ -17,6 +17,7 @@ struct SearchStats {
   std::uint64_t generated = 0;     // children generated, all searches
   std::uint64_t stored = 0;        // entries stored, all searches
   std::uint64_t stored_peak = 0;   // entries stored by the largest search
+  std::uint64_t ranges = 0;        // key ranges joined (1 per join of stored levels)
 };
 
 class SearchSession {
@@ -29,6 +30,10 @@ class SearchSession {
   LegalMoves& legal() { return legal_; }
   MemoryBudget& budget() { return budget_; }
   SearchStats& stats() { return stats_; }
+  // Most children of one key range of range-built levels (0: as many as the
+  // budget allows). Tests lower it to cut levels into many ranges.
+  std::size_t most_per_range() const { return most_per_range_; }
+  void set_most_per_range(std::size_t n) { most_per_range_ = n; }
 
   // Informational messages: "INFO: ", the text and a line end, unless
   // switched off.
@@ -47,6 +52,7 @@ class SearchSession {
   MemoryBudget budget_;
   SearchStats stats_;
   bool print_info_ = true;
+  std::size_t most_per_range_ = 0;
 };
 
 }  // namespace tessel

@@ -1,0 +1,176 @@
+// Searches whose deepest levels do not fit in the budget: those levels are
+// built key range by key range and joined range by range. The output must
+// be exactly that of a search that stores every level.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/failure.h"
+#include "core/parallel.h"
+#include "cube/masks.h"
+#include "search/drivers.h"
+#include "search/session.h"
+#include "test_util.h"
+
+namespace tessel {
+namespace {
+
+Cube moved(const Cube& c, const std::string& moves) {
+  return test::apply_sequence(c, test::parse_moves(moves));
+}
+
+struct RangeCase {
+  const char* name;
+  Cube target;          // the second cube
+  const char* scramble;  // moves applied to the target: the first cube
+  const char* gen;       // set_gen word
+  int depth;
+  int max_count = 1000000;
+  int after_first = -1;
+};
+
+void PrintTo(const RangeCase& c, std::ostream* os) { *os << c.name; }
+
+struct SearchRun {
+  std::string out;
+  std::uint64_t ranges = 0;
+  std::uint64_t searches = 0;
+  std::string error;
+};
+
+SearchRun run_search(const RangeCase& c, std::size_t budget, std::size_t most_per_range) {
+  std::ostringstream out, err;
+  SearchSession session(out, err);
+  if (budget != 0) session.budget().set_limit(budget);
+  session.set_most_per_range(most_per_range);
+  session.legal().set_3gen(c.gen);
+  search_parameters p;
+  p.max_depth_of_search = c.depth;
+  p.max_number_of_sequences = c.max_count;
+  p.max_depth_after_first_match = c.after_first;
+  SearchRun r;
+  try {
+    solve(moved(c.target, c.scramble), c.target, p, session);
+  } catch (const Failure& f) {
+    r.error = f.message;
+  }
+  r.out = out.str();
+  r.ranges = session.stats().ranges;
+  r.searches = session.stats().searches;
+  return r;
+}
+
+std::size_t count_lines(const std::string& s) {
+  std::size_t n = 0;
+  for (char ch : s) n += ch == '\n';
+  return n;
+}
+
+std::vector<RangeCase> range_cases() {
+  const Cube kF2l = add_f2l(empty_cube());
+  const Cube kOll = add_missing_edges_orientation(add_missing_corner_orientation(kF2l));
+  const Cube kCross = add_cross(empty_cube());
+  const Cube kDomino = add_domino_elements(empty_cube());
+  const Cube kCornersPermutation = add_missing_corner_permutation(add_missing_edges(kF2l));
+  return {
+      {"full_cube_9", full_cube(), "R U F' L2 D B' R2 U' F", "RUFLDB", 9},
+      {"full_cube_10_both_sides", full_cube(), "R U2 F' L D2 B R' U F2 D", "RUFLDB", 10},
+      {"identities_8", full_cube(), "", "RUFLDB", 8},
+      {"limit_inside_a_range", full_cube(), "", "RUFLDB", 8, 37},
+      {"limit_one", full_cube(), "R U F' L2 D B' R2 U'", "RUFLDB", 9, 1},
+      {"after_first_match", full_cube(), "R U F' L D", "RUFLDB", 9, 1000000, 2},
+      {"cross", kCross, "F R D' L2 B U", "RUFLDB", 8},
+      {"f2l", kF2l, "R U R' U' F' U F", "RUFLDB", 8},
+      {"oll_ruf", kOll, "R U R' U R U2 R'", "RUF", 12},
+      {"domino", kDomino, "R U F D L", "RUFLDB", 8},
+      {"corner_permutation", kCornersPermutation, "R U R' U' R' F R2 U' R'", "RUFLDB", 9},
+      {"half_turns", full_cube(), "R2 U F2 D' L2 B2 U", "R2L2F2B2DU", 11},
+      {"slices_and_rotations", kF2l, "R U M' U2 r", "RUrMx", 9},
+  };
+}
+
+class RangeBuilt : public ::testing::TestWithParam<RangeCase> {};
+
+// A budget too small for the deepest levels: the search must go on in
+// ranges (cut into many by most_per_range) and print what the unlimited
+// search prints, on 1, 2 and 3 threads.
+TEST_P(RangeBuilt, SameOutputAsStoredLevels) {
+  const RangeCase& c = GetParam();
+  const SearchRun stored = run_search(c, 0, 0);
+  ASSERT_EQ(stored.error, "");
+  ASSERT_GT(count_lines(stored.out), 1u);
+  // Find a budget that makes the deepest level range-built: the level sizes
+  // are not known here, so halve until the ranges show.
+  std::size_t budget = std::size_t{1} << 27;
+  SearchRun ranged;
+  for (; budget >= (std::size_t{1} << 19); budget = budget / 8 * 7) {
+    ranged = run_search(c, budget, 0);
+    if (!ranged.error.empty()) break;
+    if (ranged.ranges > stored.ranges) break;
+  }
+  ASSERT_EQ(ranged.error, "") << "no budget gives range-built levels without running out";
+  ASSERT_GT(ranged.ranges, stored.ranges) << "the search never used ranges";
+  EXPECT_EQ(ranged.out, stored.out);
+  for (unsigned threads : {1u, 2u, 3u}) {
+    set_work_threads(threads);
+    for (std::size_t most : {std::size_t{0}, std::size_t{20000}, std::size_t{3000}}) {
+      const SearchRun r = run_search(c, budget, most);
+      if (!r.error.empty()) {
+        // A range must hold at least one bucket's children.
+        EXPECT_EQ(r.error, kOutOfMemory);
+        continue;
+      }
+      EXPECT_EQ(r.out, stored.out) << threads << " threads, " << most << " per range";
+      if (most != 0) {
+        EXPECT_GE(r.ranges, ranged.ranges);
+      }
+    }
+  }
+  set_work_threads(0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RangeBuilt, ::testing::ValuesIn(range_cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Levels cut into many ranges: ten or more for one length.
+TEST(RangeBuiltLevels, ManyRangesSameOutput) {
+  const RangeCase c{"many", full_cube(), "R U F' L2 D B' R2 U' F", "RUFLDB", 9};
+  const SearchRun stored = run_search(c, 0, 0);
+  const SearchRun ranged = run_search(c, std::size_t{4} << 20, 60000);
+  ASSERT_EQ(ranged.error, "");
+  EXPECT_GE(ranged.ranges, stored.ranges + 9);
+  EXPECT_EQ(ranged.out, stored.out);
+}
+
+// A level that would have to grow from a range-built level cannot: the
+// search ends with the memory message, after every line of the shorter
+// lengths.
+TEST(RangeBuiltLevels, GrowingPastARangeBuiltLevelRunsOutOfMemory) {
+  const RangeCase deep{"deep", full_cube(), "R U F' L2 D B' R2 U' F D2 L'", "RUFLDB", 11};
+  RangeCase shorter = deep;
+  shorter.depth = 10;
+  const SearchRun ten = run_search(shorter, 0, 0);
+  const SearchRun r = run_search(deep, std::size_t{4} << 20, 0);
+  EXPECT_EQ(r.error, kOutOfMemory);
+  EXPECT_EQ(r.out, ten.out);
+}
+
+// Through the program: --max-memory, the output and the status.
+TEST(RangeBuiltLevels, MaxMemoryOptionEndToEnd) {
+  const std::string input = "R U F' L2 D B' R2 U' F set d 9 solve";
+  const auto plain = test::run(input);
+  const auto small = test::run(input, {"--max-memory", "4M"});
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(small.status, 0);
+  EXPECT_EQ(small.out, plain.out);
+  const auto past = test::run("R U F' L2 D B' R2 U' F D2 L' set d 11 solve", {"--max-memory", "4M"});
+  EXPECT_EQ(past.status, 1);
+  const std::string tail = "INFO: Searching 10 move solutions...\n";
+  ASSERT_NE(past.out.find(tail), std::string::npos);
+  EXPECT_EQ(past.out.substr(past.out.size() - std::string(kOutOfMemory).size()), kOutOfMemory);
+}
+
+}  // namespace
+}  // namespace tessel
