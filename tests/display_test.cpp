@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "cube/cube_state.h"
 #include "cube/display.h"
@@ -32,6 +35,22 @@ std::string link_output(const Cube& cube, const std::string& caption) {
 
 Cube after(const std::string& moves) { return test::apply_sequence(full_cube(), test::parse_moves(moves)); }
 
+// The 54 letters of both pictures: U F R, then D L B, nine letters each.
+std::string letters(const Cube& c) {
+  const std::string first = pp1(c), second = pp2(c);
+  return first.substr(first.size() - 27) + second.substr(second.size() - 27);
+}
+
+// The face each group of nine letters shows.
+const std::string kTextFaces = "UFRDLB";
+
+// Where the picture shows byte b: its letter when b alone holds the marker.
+int shown_at(int b) {
+  Cube c = empty_cube();
+  c[b] = kMarker;
+  return static_cast<int>(letters(c).find('x'));
+}
+
 struct PictureCase {
   const char* name;
   Cube cube;
@@ -46,8 +65,12 @@ TEST(Display, ExactPictures) {
   all_marked.s.fill(7);
   // Codes 0..7 on the U face in output order: UBL UB UBR UL (centre) UR UFL UF UFR.
   Cube codes = empty_cube();
-  const int u_face[8] = {24, 0, 25, 3, 1, 26, 2, 27};
-  for (int k = 0; k < 8; ++k) codes[u_face[k]] = static_cast<std::uint8_t>(k);
+  for (int b = 0; b < kStickers; ++b) {
+    const int at = shown_at(b);
+    if (at < 9) codes[b] = static_cast<std::uint8_t>(at < 4 ? at : at - 1);
+  }
+  EXPECT_EQ(codes[24], 0);  // UBL
+  EXPECT_EQ(codes[27], 7);  // UFR
 
   const std::vector<PictureCase> cases = {
       {"solved", full_cube(), "wwwwwwwww" "ggggggggg" "rrrrrrrrr", "yyyyyyyyy" "ooooooooo" "bbbbbbbbb"},
@@ -94,26 +117,58 @@ TEST(Display, TwoLinesFirstEndsAtTheTagSecondWithABlank) {
   EXPECT_EQ(text.find('\0'), std::string::npos);
 }
 
-TEST(Display, EveryStickerIsShownAtItsPlace) {
-  // Sticker bytes in letter order: U F R of the first picture, then D L B
-  // of the second; -1 marks the centres.
-  const int order[54] = {
-      24, 0,  25, 3,  -1, 1,  26, 2,  27,  // U
-      28, 4,  29, 7,  -1, 5,  30, 6,  31,  // F
-      36, 12, 37, 15, -1, 13, 38, 14, 39,  // R
-      33, 9,  35, 8,  -1, 10, 32, 11, 34,  // D
-      47, 22, 46, 21, -1, 23, 45, 20, 44,  // L
-      43, 18, 42, 17, -1, 19, 41, 16, 40,  // B
-  };
-  const std::string centres = "wgryob";
-  for (int i = 0; i < kStickers; ++i) {
+TEST(Display, EveryStickerIsShownOnceOnItsOwnFace) {
+  std::set<int> places;
+  for (int b = 0; b < kStickers; ++b) {
     Cube c = empty_cube();
-    c[i] = 7;
-    std::string expected;
-    for (int k = 0; k < 54; ++k) expected += order[k] < 0 ? centres[k / 9] : order[k] == i ? 'x' : 'z';
-    EXPECT_EQ(pp1(c), kEndpoint + "?size=100&stickers=" + expected.substr(0, 27)) << "byte " << i;
-    EXPECT_EQ(pp2(c), kEndpoint + "?size=100&m=xy&fl=" + expected.substr(27)) << "byte " << i;
+    c[b] = kMarker;
+    const std::string text = letters(c);
+    ASSERT_EQ(std::count(text.begin(), text.end(), 'x'), 1) << "byte " << b;
+    const int at = shown_at(b);
+    // The face of the byte: faces U F D R B L own bytes 4f..4f+3 and 24+4f..24+4f+3.
+    EXPECT_EQ(kTextFaces[static_cast<std::size_t>(at / 9)], std::string("UFDRBL")[static_cast<std::size_t>(b % 24 / 4)])
+        << "byte " << b;
+    // Corners at the corners of the face text, edges between them.
+    const int cell = at % 9;
+    if (b >= 24) {
+      EXPECT_TRUE(cell == 0 || cell == 2 || cell == 6 || cell == 8) << "byte " << b;
+    } else {
+      EXPECT_TRUE(cell == 1 || cell == 3 || cell == 5 || cell == 7) << "byte " << b;
+    }
+    places.insert(at);
   }
+  EXPECT_EQ(places.size(), 48u);
+}
+
+TEST(Display, AQuarterTurnMovesTheFaceClockwiseInItsPicture) {
+  // Every face text is the face seen from outside, so a quarter turn of the
+  // face moves each of its stickers one place on clockwise.
+  const std::array<int, 9> clockwise = {2, 5, 8, 1, 4, 7, 0, 3, 6};  // cell -> cell
+  for (std::size_t t = 0; t < kTextFaces.size(); ++t) {
+    const int move = move_index(std::string(1, kTextFaces[t]));
+    for (int b = 0; b < kStickers; ++b) {
+      const int at = shown_at(b);
+      if (at / 9 != static_cast<int>(t)) continue;
+      Cube c = empty_cube();
+      c[b] = kMarker;
+      const std::string moved = letters(apply_move(move, c));
+      const int expected = at / 9 * 9 + clockwise[static_cast<std::size_t>(at % 9)];
+      EXPECT_EQ(moved.find('x'), static_cast<std::size_t>(expected))
+          << kTextFaces[t] << " turn, byte " << b;
+    }
+  }
+}
+
+TEST(Display, PicturesAfterTurnsOfEveryFace) {
+  const std::vector<PictureCase> cases = {
+      {"after F", after("F"), "wwwwwwooo" "ggggggggg" "wrrwrrwrr", "ryyryyryy" "yooyooyoo" "bbbbbbbbb"},
+      {"after L", after("L"), "bwwbwwbww" "wggwggwgg" "rrrrrrrrr", "yyyyyyggg" "ooooooooo" "ybbybbybb"},
+      {"after D", after("D"), "wwwwwwwww" "ggggggooo" "rrrrrrggg", "yyyyyyyyy" "bbboooooo" "rrrbbbbbb"},
+      {"after B", after("B"), "rrrwwwwww" "ggggggggg" "rryrryrry", "yyoyyoyyo" "oowoowoow" "bbbbbbbbb"},
+      {"after R U", after("R U"), "wwwwwwggg" "rrrggyggy" "wbbrrrrrr", "bbbyyyyyy" "ooooooygg" "bbwbbwooo"},
+      {"after F2 B'", after("F2 B'"), "ooowwwyyy" "ggggggggg" "orworworw", "wyrwyrwyr" "royroyroy" "bbbbbbbbb"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(letters(c.cube), std::string(c.first) + c.second) << c.name;
 }
 
 }  // namespace

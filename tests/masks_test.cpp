@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
+#include <map>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -16,6 +19,7 @@
 #include "cli/interpreter.h"
 #include "core/failure.h"
 #include "cube/moves.h"
+#include "cube/pieces.h"
 #include "test_util.h"
 
 namespace tessel {
@@ -24,47 +28,109 @@ namespace {
 // ---------------------------------------------------------------------------
 // Names.
 
-struct EdgeRow {
-  const char* first;
-  const char* second;
-  std::array<int, 2> stickers;
-};
-constexpr EdgeRow kEdges[] = {
-    {"DF", "FD", {8, 6}},  {"DB", "BD", {10, 18}}, {"DR", "RD", {9, 14}},  {"DL", "LD", {11, 22}},
-    {"UF", "FU", {2, 4}},  {"UB", "BU", {0, 16}},  {"UR", "RU", {1, 12}},  {"UL", "LU", {3, 20}},
-    {"FR", "RF", {5, 15}}, {"FL", "LF", {7, 21}},  {"BR", "RB", {19, 13}}, {"BL", "LB", {17, 23}},
-};
+// Every word of n face letters.
+std::vector<std::string> words(std::size_t n) {
+  std::vector<std::string> all = {""};
+  for (std::size_t k = 0; k < n; ++k) {
+    std::vector<std::string> longer;
+    for (const auto& w : all)
+      for (char c : std::string("UFDRBL")) longer.push_back(w + c);
+    all = longer;
+  }
+  return all;
+}
 
-struct CornerRow {
-  std::array<const char*, 6> names;
-  std::array<int, 3> stickers;
-};
-constexpr CornerRow kCorners[] = {
-    {{"DFR", "DRF", "FDR", "FRD", "RDF", "RFD"}, {9, 7, 14}},
-    {{"DFL", "DLF", "FDL", "FLD", "LDF", "LFD"}, {8, 6, 23}},
-    {{"DBR", "DRB", "BDR", "BRD", "RDB", "RBD"}, {11, 18, 15}},
-    {{"DBL", "DLB", "BDL", "BLD", "LDB", "LBD"}, {10, 19, 22}},
-    {{"UFR", "URF", "FUR", "FRU", "RUF", "RFU"}, {3, 5, 12}},
-    {{"UFL", "ULF", "FUL", "FLU", "LUF", "LFU"}, {2, 4, 21}},
-    {{"UBR", "URB", "BUR", "BRU", "RUB", "RBU"}, {1, 16, 13}},
-    {{"UBL", "ULB", "BUL", "BLU", "LUB", "LBU"}, {0, 17, 20}},
-};
+int axis(char face) { return face == 'U' || face == 'D' ? 0 : face == 'F' || face == 'B' ? 1 : 2; }
+
+// A piece name: distinct letters, no two of opposite faces.
+bool names_a_piece(const std::string& w) {
+  for (std::size_t i = 0; i < w.size(); ++i)
+    for (std::size_t j = i + 1; j < w.size(); ++j)
+      if (axis(w[i]) == axis(w[j])) return false;
+  return true;
+}
+
+// The letters in axis order: U or D, then F or B, then R or L.
+std::string in_axis_order(std::string w) {
+  std::sort(w.begin(), w.end(), [](char a, char b) { return axis(a) < axis(b); });
+  return w;
+}
+
+char face_letter(int byte) { return std::string("UFDRBL")[static_cast<std::size_t>(byte % 24 / 4)]; }
+
+// Checks every word of the piece's length: the pieces' names in every letter
+// order, and nothing else, name stickers on the faces of their letters, in
+// axis order (so the first is the reference sticker), the same stickers for
+// every letter order, each sticker named by exactly one piece.
+template <std::size_t N, typename LookUp>
+void check_every_word(LookUp look_up, int base, std::size_t pieces) {
+  std::map<std::string, std::array<int, N>> by_letters;
+  std::array<int, 24> named{};
+  std::array<int, N> none;
+  none.fill(-1);
+  for (const auto& w : words(N)) {
+    const std::array<int, N> st = look_up(w);
+    if (!names_a_piece(w)) {
+      EXPECT_EQ(st, none) << w;
+      continue;
+    }
+    const std::string ordered = in_axis_order(w);
+    for (std::size_t k = 0; k < N; ++k) {
+      ASSERT_GE(st[k], 0) << w;
+      ASSERT_LT(st[k], 24) << w;
+      EXPECT_EQ(face_letter(base + st[k]), ordered[k]) << w << " sticker " << k;
+    }
+    std::string letters = w;
+    std::sort(letters.begin(), letters.end());
+    const auto [it, first] = by_letters.emplace(letters, st);
+    if (first)
+      for (int s : st) ++named[static_cast<std::size_t>(s)];
+    else
+      EXPECT_EQ(st, it->second) << w;
+  }
+  EXPECT_EQ(by_letters.size(), pieces);
+  for (std::size_t s = 0; s < named.size(); ++s) EXPECT_EQ(named[s], 1) << "sticker " << s;
+}
+
+TEST(PieceNames, EveryWordOfTwoLetters) {
+  check_every_word<2>([](const std::string& w) { return get_edge_stickers_by_name(w); }, 0, 12);
+}
+
+TEST(PieceNames, EveryWordOfThreeLetters) {
+  check_every_word<3>([](const std::string& w) { return get_corner_stickers_by_name(w); },
+                      kCornerBase, 8);
+}
+
+// The letter orders of a name: all of them, the name's own first.
+std::vector<std::string> letter_orders(const std::string& name) {
+  std::vector<std::string> orders = {name};
+  std::string w = name;
+  std::sort(w.begin(), w.end());
+  do
+    if (w != name) orders.push_back(w);
+  while (std::next_permutation(w.begin(), w.end()));
+  return orders;
+}
 
 TEST(PieceNames, EdgesInBothLetterOrders) {
-  for (const auto& e : kEdges) {
-    EXPECT_EQ(get_edge_stickers_by_name(e.first), e.stickers) << e.first;
-    EXPECT_EQ(get_edge_stickers_by_name(e.second), e.stickers) << e.second;
-    // The named stickers are the edge's: they sit on the faces of the name.
-    const std::string name = e.first;
-    EXPECT_EQ(std::string("UFDRBL")[static_cast<std::size_t>(e.stickers[0] / 4)], name[0]);
-    EXPECT_EQ(std::string("UFDRBL")[static_cast<std::size_t>(e.stickers[1] / 4)], name[1]);
+  for (const auto& e : edge_pieces) {
+    const auto orders = letter_orders(std::string(e.name));
+    ASSERT_EQ(orders.size(), 2u);
+    for (const auto& name : orders) EXPECT_EQ(get_edge_stickers_by_name(name), e.bytes) << name;
   }
+  EXPECT_EQ(get_edge_stickers_by_name("FD"), (std::array<int, 2>{8, 6}));
+  EXPECT_EQ(get_edge_stickers_by_name("RB"), (std::array<int, 2>{19, 13}));
 }
 
 TEST(PieceNames, CornersInAllSixLetterOrders) {
-  for (const auto& c : kCorners)
-    for (const char* name : c.names)
-      EXPECT_EQ(get_corner_stickers_by_name(name), c.stickers) << name;
+  for (const auto& c : corner_pieces) {
+    const std::array<int, 3> stickers = {c.bytes[0] - 24, c.bytes[1] - 24, c.bytes[2] - 24};
+    const auto orders = letter_orders(std::string(c.name));
+    ASSERT_EQ(orders.size(), 6u);
+    for (const auto& name : orders) EXPECT_EQ(get_corner_stickers_by_name(name), stickers) << name;
+  }
+  EXPECT_EQ(get_corner_stickers_by_name("RFD"), (std::array<int, 3>{9, 7, 14}));
+  EXPECT_EQ(get_corner_stickers_by_name("LBU"), (std::array<int, 3>{0, 17, 20}));
 }
 
 TEST(PieceNames, UnknownNamesMatchNothing) {
@@ -79,11 +145,11 @@ TEST(PieceNames, UnknownNamesMatchNothing) {
 
 TEST(AddPiece, EdgeTakesItsHomeColoursWhicheverName) {
   const Cube e = empty_cube();
-  for (const auto& row : kEdges) {
+  for (const auto& piece : edge_pieces) {
     Cube expected = e;
-    for (int s : row.stickers) expected[s] = static_cast<std::uint8_t>(s / 4);
-    EXPECT_EQ(add_edge(e, row.first), expected) << row.first;
-    EXPECT_EQ(add_edge(e, row.second), expected) << row.second;
+    for (int s : piece) expected[s] = static_cast<std::uint8_t>(s / 4);
+    for (const auto& name : letter_orders(std::string(piece.name)))
+      EXPECT_EQ(add_edge(e, name), expected) << name;
   }
   for (const char* name : {"fd", "UFR", "XY", ""}) {
     EXPECT_EQ(add_edge(e, name), e) << name;
@@ -94,10 +160,11 @@ TEST(AddPiece, EdgeTakesItsHomeColoursWhicheverName) {
 
 TEST(AddPiece, CornerTakesItsHomeColoursInEveryLetterOrder) {
   const Cube e = empty_cube();
-  for (const auto& row : kCorners) {
+  for (const auto& piece : corner_pieces) {
     Cube expected = e;
-    for (int s : row.stickers) expected[24 + s] = static_cast<std::uint8_t>(s / 4);
-    for (const char* name : row.names) EXPECT_EQ(add_corner(e, name), expected) << name;
+    for (int s : piece) expected[s] = static_cast<std::uint8_t>((s - 24) / 4);
+    for (const auto& name : letter_orders(std::string(piece.name)))
+      EXPECT_EQ(add_corner(e, name), expected) << name;
   }
   EXPECT_EQ(add_corner(e, "UF"), e);
   EXPECT_EQ(add_corner(e, "ufr"), e);
@@ -118,31 +185,16 @@ TEST(AddPiece, DominoEdgeMarksOnlyTheFirstSticker) {
 // ---------------------------------------------------------------------------
 // Whole-cube operations.
 
-// Corner triples (reference sticker first) and edge pairs, in marker order.
-constexpr std::array<std::array<int, 3>, 8> kCornerTriples = {{
-    {3, 12, 5},
-    {1, 16, 13},
-    {0, 20, 17},
-    {2, 4, 21},
-    {10, 19, 22},
-    {11, 15, 18},
-    {9, 7, 14},
-    {8, 23, 6},
-}};
-constexpr std::array<std::array<int, 2>, 12> kEdgePairs = {{
-    {1, 12},
-    {0, 16},
-    {3, 20},
-    {2, 4},
-    {5, 15},
-    {19, 13},
-    {17, 23},
-    {7, 21},
-    {8, 6},
-    {9, 14},
-    {11, 22},
-    {10, 18},
-}};
+// The cube with the named pieces numbered 0, 1, 2, ... on all their stickers.
+template <std::size_t N, std::size_t P>
+Cube numbered(Cube c, const std::array<Piece<N>, P>& pieces, std::initializer_list<std::string_view> names) {
+  std::uint8_t k = 0;
+  for (auto name : names) {
+    for (int b : piece_named(pieces, name)) c[b] = k;
+    ++k;
+  }
+  return c;
+}
 
 TEST(WholeCube, SolvedCubeIsLeftAlone) {
   const Cube s = full_cube();
@@ -162,16 +214,17 @@ TEST(WholeCube, EmptyCubeFilledWithEdgesAndCornersIsSolved) {
 TEST(WholeCube, OrientationMarkers) {
   const Cube co = add_missing_corner_orientation(empty_cube());
   const Cube eo = add_missing_edges_orientation(empty_cube());
-  for (const auto& t : kCornerTriples) {
-    EXPECT_EQ(co[24 + t[0]], kEmpty);
-    EXPECT_EQ(co[24 + t[1]], kMarker);
-    EXPECT_EQ(co[24 + t[2]], kMarker);
-  }
+  // The reference sticker: U or D, else F or B.
+  for (const auto& c : corner_pieces)
+    for (int b : c) EXPECT_EQ(co[b], (b - 24) / 4 == 0 || (b - 24) / 4 == 2 ? kEmpty : kMarker) << b;
   for (int i = 0; i < 24; ++i) EXPECT_EQ(co[i], kEmpty);
-  for (const auto& p : kEdgePairs) {
-    EXPECT_EQ(eo[p[0]], 0);
-    EXPECT_EQ(eo[p[1]], kMarker);
+  for (const auto& e : edge_pieces) {
+    EXPECT_EQ(eo[e.reference()], 0) << e.name;
+    EXPECT_EQ(eo[e.bytes[1]], kMarker) << e.name;
   }
+  EXPECT_EQ(eo[5], 0);   // FR: the F sticker
+  EXPECT_EQ(eo[15], kMarker);
+  EXPECT_EQ(eo[17], 0);  // BL: the B sticker
   for (int i = 24; i < 48; ++i) EXPECT_EQ(eo[i], kEmpty);
 }
 
@@ -201,29 +254,30 @@ TEST(WholeCube, PermutationMarkersAfterTheFirstTwoLayers) {
   const Cube f2l = add_f2l(empty_cube());
   const Cube corners = add_missing_corner_permutation(f2l);
   // UFR 0, UBR 1, UBL 2, UFL 3 on all their stickers; nothing else changes.
-  Cube expected = f2l;
-  for (int k = 0; k < 4; ++k)
-    for (int s : kCornerTriples[static_cast<std::size_t>(k)])
-      expected[24 + s] = static_cast<std::uint8_t>(k);
-  EXPECT_EQ(corners, expected);
-
+  EXPECT_EQ(corners, numbered(f2l, corner_pieces, {"UFR", "UBR", "UBL", "UFL"}));
   const Cube edges = add_missing_edges_permutation(f2l);
-  expected = f2l;
-  for (int k = 0; k < 4; ++k)  // UR 0, UB 1, UL 2, UF 3
-    for (int s : kEdgePairs[static_cast<std::size_t>(k)])
-      expected[s] = static_cast<std::uint8_t>(k);
-  EXPECT_EQ(edges, expected);
+  EXPECT_EQ(edges, numbered(f2l, edge_pieces, {"UR", "UB", "UL", "UF"}));
 }
 
 TEST(WholeCube, EightEdgesNumberedAfterTheCross) {
   const Cube cross = add_cross(empty_cube());
   const Cube edges = add_missing_edges_permutation(cross);
-  Cube expected = cross;
-  // UR, UB, UL, UF, FR, BR, BL, FL numbered 0..7.
-  for (int k = 0; k < 8; ++k)
-    for (int s : kEdgePairs[static_cast<std::size_t>(k)])
-      expected[s] = static_cast<std::uint8_t>(k);
-  EXPECT_EQ(edges, expected);
+  EXPECT_EQ(edges, numbered(cross, edge_pieces, {"UR", "UB", "UL", "UF", "FR", "BR", "BL", "FL"}));
+}
+
+TEST(WholeCube, TheOtherMarkerNumbers) {
+  // The bottom and middle edges after the top ones; the bottom corners after
+  // the top ones, DBL first.
+  Cube top = empty_cube();
+  for (auto name : {"UR", "UB", "UL", "UF"}) top = add_edge(top, name);
+  EXPECT_EQ(add_missing_edges_permutation(top),
+            numbered(top, edge_pieces, {"FR", "BR", "BL", "FL", "DF", "DR", "DL", "DB"}));
+  const Cube two = add_corner(add_corner(empty_cube(), "DFR"), "UBL");
+  EXPECT_EQ(add_missing_corner_permutation(two),
+            numbered(two, corner_pieces, {"UFR", "UBR", "UFL", "DBL", "DBR", "DFL"}));
+  const Cube four = add_corner(add_corner(add_corner(add_corner(empty_cube(), "UFR"), "UBR"), "UBL"), "UFL");
+  EXPECT_EQ(add_missing_corner_permutation(four),
+            numbered(four, corner_pieces, {"DBL", "DBR", "DFR", "DFL"}));
 }
 
 void expect_limit(const std::function<void()>& f, const std::string& message) {
@@ -262,14 +316,24 @@ TEST(WholeCube, PermutationLimits) {
 TEST(WholeCube, DominoTarget) {
   const Cube d = add_domino_elements(empty_cube());
   Cube expected = empty_cube();
-  // U and D layer edges: 0 on the U/D sticker, 7 on the other.
-  for (const auto& p :
-       {std::array<int, 2>{1, 12}, {0, 16}, {3, 20}, {2, 4}, {8, 6}, {9, 14}, {11, 22}, {10, 18}}) {
-    expected[p[0]] = 0;
-    expected[p[1]] = kMarker;
+  // U and D layer edges: 0 on the U/D sticker, 7 on the other. Middle-layer
+  // edges: 7 on the F/B sticker, the R/L sticker empty.
+  for (const auto& e : edge_pieces) {
+    const bool middle = e.name.find_first_of("UD") == std::string_view::npos;
+    for (int s : e) {
+      const int face = s / 4;
+      if (face == kU || face == kD)
+        expected[s] = 0;
+      else if (face == kF || face == kB)
+        expected[s] = kMarker;
+      else
+        expected[s] = middle ? kEmpty : kMarker;
+    }
   }
-  // Middle-layer edges: 7 on the F/B sticker, the R/L sticker empty.
-  for (int s : {5, 7, 19, 17}) expected[s] = kMarker;
+  EXPECT_EQ(expected[1], 0);  // UR
+  EXPECT_EQ(expected[12], kMarker);
+  EXPECT_EQ(expected[5], kMarker);  // FR
+  EXPECT_EQ(expected[15], kEmpty);
   // Corners: U/D sticker empty, the two others 7.
   for (int c = 0; c < 24; ++c) expected[24 + c] = (c / 4 == 0 || c / 4 == 2) ? kEmpty : kMarker;
   EXPECT_EQ(d, expected);
@@ -279,13 +343,25 @@ TEST(WholeCube, DominoTarget) {
 TEST(Layers, FirstTwoLayersAndCross) {
   const Cube solved = full_cube();
   Cube f2l = empty_cube();
-  for (std::size_t k = 0; k < 4; ++k)  // DFR DFL DBR DBL
-    for (int s : kCorners[k].stickers) f2l[24 + s] = solved[24 + s];
+  for (auto name : {"DFR", "DFL", "DBR", "DBL"})
+    for (int s : get_corner_stickers_by_name(name)) f2l[24 + s] = solved[24 + s];
   Cube cross = empty_cube();
-  for (std::size_t k = 0; k < 4; ++k)  // DF DB DR DL
-    for (int s : kEdges[k].stickers) cross[s] = f2l[s] = solved[s];
-  for (std::size_t k = 8; k < 12; ++k)  // FR FL BR BL
-    for (int s : kEdges[k].stickers) f2l[s] = solved[s];
+  for (auto name : {"DF", "DB", "DR", "DL"})
+    for (int s : get_edge_stickers_by_name(name)) cross[s] = f2l[s] = solved[s];
+  for (auto name : {"FR", "FL", "BR", "BL"})
+    for (int s : get_edge_stickers_by_name(name)) f2l[s] = solved[s];
+  // The D face whole, nothing on U, 28 stickers in all.
+  int coloured = 0;
+  for (int s = 0; s < kStickers; ++s) {
+    if (s % 24 / 4 == 0) {
+      EXPECT_EQ(f2l[s], kEmpty) << s;
+    }
+    if (s % 24 / 4 == 2) {
+      EXPECT_EQ(f2l[s], 2) << s;
+    }
+    coloured += f2l[s] != kEmpty;
+  }
+  EXPECT_EQ(coloured, 28);
   EXPECT_EQ(add_f2l(empty_cube()), f2l);
   EXPECT_EQ(add_cross(empty_cube()), cross);
   // Pieces already there are coloured again, nothing else changes.

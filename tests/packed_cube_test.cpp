@@ -4,14 +4,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "cube/masks.h"
 #include "cube/moves.h"
+#include "cube/pieces.h"
 #include "test_util.h"
 
 namespace tessel {
@@ -36,14 +42,23 @@ Bytes memory_bytes(const PackedCube& p) {
   return b;
 }
 
-// The cube byte held by each 3-bit field, lowest field first: corner
-// stickers 4..7, 12..23, then edge stickers 0..23.
+// The cube byte held by each 3-bit field, lowest field first: the corner
+// stickers that are not on U or D, in byte order, then every edge sticker.
 std::vector<int> field_bytes() {
   std::vector<int> f;
-  for (int c : {4, 5, 6, 7}) f.push_back(24 + c);
-  for (int c = 12; c < 24; ++c) f.push_back(24 + c);
+  for (int b = 24; b < 48; ++b)
+    if (b % 24 / 4 != kU && b % 24 / 4 != kD) f.push_back(b);
   for (int e = 0; e < 24; ++e) f.push_back(e);
   return f;
+}
+
+TEST(PackedCube, FieldsAreTheStoredStickers) {
+  const auto fields = field_bytes();
+  ASSERT_EQ(fields.size(), static_cast<std::size_t>(kPackedFields));
+  EXPECT_EQ(fields.front(), 28);  // corner sticker 4, FUL
+  EXPECT_EQ(fields[16], 0);       // then the edges from byte 0
+  for (std::size_t k = 0; k < fields.size(); ++k)
+    EXPECT_EQ(kPackedFieldBytes[k], fields[k]) << "field " << k;
 }
 
 // Bit `bit` of the 128-bit value.
@@ -221,12 +236,57 @@ TEST(PackedCube, LastMoveBreaksTiesOnlyInFullOrder) {
     }
 }
 
-// Each derived U/D corner sticker and the two stored stickers it is read from.
-struct Derived {
-  int target, first, second;
-};
-constexpr Derived kDerived[] = {{0, 17, 20}, {1, 13, 16}, {2, 21, 4},   {3, 5, 12},
-                                {8, 6, 23},  {9, 14, 7},  {10, 22, 19}, {11, 18, 15}};
+// The corner whose stickers include byte b.
+const CornerPiece& corner_of(int b) {
+  for (const auto& c : corner_pieces)
+    if (std::find(c.begin(), c.end(), b) != c.end()) return c;
+  throw std::logic_error("no corner holds byte " + std::to_string(b));
+}
+
+TEST(PackedCube, DerivedStickersAreTheUAndDStickersOfTheirCorners) {
+  std::set<int> all;
+  for (std::uint8_t b : kPackedFieldBytes) all.insert(b);
+  for (const auto& d : kDerivedCorners) {
+    SCOPED_TRACE("derived byte " + std::to_string(d.target));
+    const int face = d.target % 24 / 4;
+    EXPECT_TRUE(d.target >= 24 && (face == kU || face == kD));
+    // First and second are the other two stickers of the same corner, the
+    // three anticlockwise from the derived one.
+    const auto& c = corner_of(d.target);
+    EXPECT_EQ(c.reference(), d.target);
+    const auto cw = clockwise(c);
+    EXPECT_EQ(d.first, cw[2]);
+    EXPECT_EQ(d.second, cw[1]);
+    all.insert(d.target);
+  }
+  EXPECT_EQ(all.size(), 48u);  // every byte stored or derived, none both
+  for (std::size_t k = 1; k < kDerivedCorners.size(); ++k)
+    EXPECT_LT(kDerivedCorners[k - 1].target, kDerivedCorners[k].target);
+  // The first, as the byte layout lists it: UBL from its B and L stickers.
+  EXPECT_EQ(kDerivedCorners[0].target, 24);
+  EXPECT_EQ(kDerivedCorners[0].first, 41);
+  EXPECT_EQ(kDerivedCorners[0].second, 44);
+}
+
+TEST(PackedCube, EveryRealCornerInEverySlotAndTwistComesBack) {
+  // Corner piece p in the slot of corner s, turned by t: the sticker at the
+  // slot's k-th clockwise place shows the colour of the piece's (k + t)-th.
+  for (const auto& slot : corner_pieces)
+    for (const auto& piece : corner_pieces)
+      for (std::size_t t = 0; t < 3; ++t) {
+        const auto at = clockwise(slot), colours = clockwise(piece);
+        Cube c = full_cube();
+        for (std::size_t k = 0; k < 3; ++k)
+          c[at[k]] = static_cast<std::uint8_t>(colours[(k + t) % 3] % 24 / 4);
+        SCOPED_TRACE(std::string(piece.name) + " at " + std::string(slot.name) + " twist " +
+                     std::to_string(t));
+        EXPECT_EQ(check_packing(c, 0), PackingCheck::ok);
+        // The mirror image of the corner is no real corner and does not come back.
+        Cube mirrored = c;
+        std::swap(mirrored[at[1]], mirrored[at[2]]);
+        EXPECT_EQ(check_packing(mirrored, 0), PackingCheck::wrong_cube);
+      }
+}
 
 TEST(PackedCube, CornerThirdColourTable) {
   // Row = first colour, column = second colour.
@@ -250,14 +310,14 @@ TEST(PackedCube, CornerThirdColourTable) {
 }
 
 TEST(PackedCube, UnrepresentablePairUnpacksTo255) {
-  for (const auto& d : kDerived) {
+  for (const auto& corner : corner_pieces) {
     Cube c = full_cube();
-    c[24 + d.first] = 0;
-    c[24 + d.second] = 2;  // no corner shows U then D
+    c[corner.bytes[1]] = 0;
+    c[corner.bytes[2]] = 2;  // no corner shows U and D
     Cube back;
     int m = 0;
     unpack_ce(back, m, pack_ce(c, 5));
-    EXPECT_EQ(back[24 + d.target], 255) << "derived sticker " << d.target;
+    EXPECT_EQ(back[corner.reference()], 255) << corner.name;
     Cube unpacked;
     EXPECT_EQ(check_packing(c, 17, &unpacked), PackingCheck::wrong_cube);
     EXPECT_EQ(unpacked, back);
@@ -266,12 +326,11 @@ TEST(PackedCube, UnrepresentablePairUnpacksTo255) {
 
 TEST(PackedCube, OrientationOnlyCornerUnpacksWhereverItsSixSits) {
   // One 6 and two 7 on a corner, the 6 on any of its three stickers.
-  for (const auto& d : kDerived) {
-    for (int which = 0; which < 3; ++which) {
+  for (const auto& corner : corner_pieces) {
+    for (std::size_t which = 0; which < 3; ++which) {
       Cube c = empty_cube();
-      const int stickers[3] = {d.target, d.first, d.second};
-      for (int k = 0; k < 3; ++k) c[24 + stickers[k]] = k == which ? kEmpty : kMarker;
-      EXPECT_EQ(check_packing(c, 0), PackingCheck::ok) << d.target << " " << which;
+      for (std::size_t k = 0; k < 3; ++k) c[corner.bytes[k]] = k == which ? kEmpty : kMarker;
+      EXPECT_EQ(check_packing(c, 0), PackingCheck::ok) << corner.name << " " << which;
     }
   }
 }

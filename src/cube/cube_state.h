@@ -29,17 +29,7 @@ struct Cube {
   friend constexpr bool operator==(const Cube&, const Cube&) = default;
 };
 
-// The pieces, as the cube bytes of their stickers in the letter order of the
-// piece's name (DF: the D sticker, then the F sticker).
-inline constexpr std::array<std::array<int, 2>, 12> edge_pieces = {{
-    {8, 6}, {10, 18}, {9, 14}, {11, 22},  // DF DB DR DL
-    {2, 4}, {0, 16}, {1, 12}, {3, 20},    // UF UB UR UL
-    {5, 15}, {7, 21}, {19, 13}, {17, 23}, // FR FL BR BL
-}};
-inline constexpr std::array<std::array<int, 3>, 8> corner_pieces = {{
-    {33, 31, 38}, {32, 30, 47}, {35, 42, 39}, {34, 43, 46},  // DFR DFL DBR DBL
-    {27, 29, 36}, {26, 28, 45}, {25, 40, 37}, {24, 41, 44},  // UFR UFL UBR UBL
-}};
+// The pieces (which bytes move together) are in cube/pieces.h.
 
 // Every sticker at its home colour: byte i holds (i mod 24) / 4.
 constexpr Cube full_cube() {

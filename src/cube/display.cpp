@@ -2,9 +2,22 @@
 
 #include <array>
 
+#include "cube/pieces.h"
+
 namespace tessel {
 
 namespace {
+
+// A face as a picture shows it: seen from outside, turned so that the side
+// next to face `top` is the top row and the side next to face `right` the
+// right column.
+struct FaceView {
+  int face, top, right;
+};
+// U, F, R the usual way; D, L, B as the service's second view ("m=xy") lays
+// them out: D with R along the top row, L and B with D on top.
+constexpr std::array<FaceView, 3> kFirstViews = {{{kU, kB, kR}, {kF, kU, kR}, {kR, kU, kB}}};
+constexpr std::array<FaceView, 3> kSecondViews = {{{kD, kR, kB}, {kL, kD, kB}, {kB, kD, kR}}};
 
 // Sticker bytes of one picture, face by face, row by row; -1 marks a centre.
 using FaceText = std::array<int, 9>;
@@ -13,18 +26,33 @@ struct Picture {
   std::array<char, 3> centres;
 };
 
-constexpr Picture kFirst = {{{
-                                {24, 0, 25, 3, -1, 1, 26, 2, 27},       // U
-                                {28, 4, 29, 7, -1, 5, 30, 6, 31},       // F
-                                {36, 12, 37, 15, -1, 13, 38, 14, 39},  // R
-                            }},
-                            {'w', 'g', 'r'}};
-constexpr Picture kSecond = {{{
-                                 {33, 9, 35, 8, -1, 10, 32, 11, 34},     // D
-                                 {47, 22, 46, 21, -1, 23, 45, 20, 44},  // L
-                                 {43, 18, 42, 17, -1, 19, 41, 16, 40},  // B
-                             }},
-                             {'y', 'o', 'b'}};
+// The face's stickers placed by where their pieces sit along the top and
+// the right of the view.
+template <std::size_t N, std::size_t P>
+constexpr void place_stickers(FaceText& text, const FaceView& v, const std::array<Piece<N>, P>& pieces) {
+  const auto& top = face_direction[static_cast<std::size_t>(v.top)];
+  const auto& right = face_direction[static_cast<std::size_t>(v.right)];
+  for (const auto& p : pieces)
+    for (int b : p)
+      if (face_of(b) == v.face) {
+        const Direction at = piece_position(p);
+        text[static_cast<std::size_t>((1 - dot(at, top)) * 3 + 1 + dot(at, right))] = b;
+      }
+}
+
+constexpr Picture picture(const std::array<FaceView, 3>& views) {
+  Picture p{};
+  for (std::size_t f = 0; f < 3; ++f) {
+    p.faces[f].fill(-1);
+    place_stickers(p.faces[f], views[f], edge_pieces);
+    place_stickers(p.faces[f], views[f], corner_pieces);
+    p.centres[f] = colour_letters[static_cast<std::size_t>(views[f].face)];
+  }
+  return p;
+}
+
+constexpr Picture kFirst = picture(kFirstViews);
+constexpr Picture kSecond = picture(kSecondViews);
 
 void append_faces(std::string& out, const Cube& cube, const Picture& p) {
   for (std::size_t f = 0; f < 3; ++f)

@@ -1,72 +1,102 @@
 #include "cube/masks.h"
 
+#include <algorithm>
+
 #include "core/failure.h"
+#include "cube/pieces.h"
 
 namespace tessel {
 
 namespace {
 
-// Two names per edge (both letter orders) and the edge's sticker indices,
-// the sticker on the face of the first letter of the first name first.
-struct EdgeName {
-  std::array<std::string_view, 2> names;
-  std::array<int, 2> stickers;
-};
-constexpr std::array<EdgeName, 12> edges_by_names = {{
-    {{"DF", "FD"}, {8, 6}},   {{"DB", "BD"}, {10, 18}}, {{"DR", "RD"}, {9, 14}},
-    {{"DL", "LD"}, {11, 22}}, {{"UF", "FU"}, {2, 4}},   {{"UB", "BU"}, {0, 16}},
-    {{"UR", "RU"}, {1, 12}},  {{"UL", "LU"}, {3, 20}},  {{"FR", "RF"}, {5, 15}},
-    {{"FL", "LF"}, {7, 21}},  {{"BR", "RB"}, {19, 13}}, {{"BL", "LB"}, {17, 23}},
-}};
+// Every letter order of every piece name: the pieces in table order, and
+// within a piece the orders of its letters in lexicographic order of their
+// positions (DFR, DRF, FDR, FRD, RDF, RFD).
+template <std::size_t N, std::size_t P>
+constexpr auto all_letter_orders(const std::array<Piece<N>, P>& pieces) {
+  constexpr std::size_t orders = N == 2 ? 2 : 6;
+  std::array<std::array<char, N>, P * orders> names{};
+  std::size_t k = 0;
+  for (const auto& p : pieces) {
+    std::array<std::size_t, N> order{};
+    for (std::size_t i = 0; i < N; ++i) order[i] = i;
+    do {
+      for (std::size_t i = 0; i < N; ++i) names[k][i] = p.name[order[i]];
+      ++k;
+    } while (std::next_permutation(order.begin(), order.end()));
+  }
+  return names;
+}
 
-// Six names per corner (every letter order) and its corner sticker indices
-// in the letter order of the first name.
-struct CornerName {
-  std::array<std::string_view, 6> names;
-  std::array<int, 3> stickers;
-};
-constexpr std::array<CornerName, 8> corners_by_names = {{
-    {{"DFR", "DRF", "FDR", "FRD", "RDF", "RFD"}, {9, 7, 14}},
-    {{"DFL", "DLF", "FDL", "FLD", "LDF", "LFD"}, {8, 6, 23}},
-    {{"DBR", "DRB", "BDR", "BRD", "RDB", "RBD"}, {11, 18, 15}},
-    {{"DBL", "DLB", "BDL", "BLD", "LDB", "LBD"}, {10, 19, 22}},
-    {{"UFR", "URF", "FUR", "FRU", "RUF", "RFU"}, {3, 5, 12}},
-    {{"UFL", "ULF", "FUL", "FLU", "LUF", "LFU"}, {2, 4, 21}},
-    {{"UBR", "URB", "BUR", "BRU", "RUB", "RBU"}, {1, 16, 13}},
-    {{"UBL", "ULB", "BUL", "BLU", "LUB", "LBU"}, {0, 17, 20}},
-}};
+// The sticker indices of every piece, N per piece, in the letter order of
+// its name: edge sticker e is byte e, corner sticker c is byte kCornerBase + c.
+template <std::size_t N, std::size_t P>
+constexpr std::array<int, N * P> name_indexes(const std::array<Piece<N>, P>& pieces, int base) {
+  std::array<int, N * P> indexes{};
+  for (std::size_t k = 0; k < P; ++k)
+    for (std::size_t i = 0; i < N; ++i) indexes[k * N + i] = pieces[k].bytes[i] - base;
+  return indexes;
+}
 
-// The 12 edges as (reference sticker, other sticker), in marker order.
-constexpr std::array<std::array<int, 2>, 12> edges = {{
-    {1, 12}, {0, 16}, {3, 20}, {2, 4}, {5, 15}, {19, 13},
-    {17, 23}, {7, 21}, {8, 6}, {9, 14}, {11, 22}, {10, 18},
-}};
+constexpr auto edges_by_names = all_letter_orders(edge_pieces);
+constexpr auto edges_by_name_indexes = name_indexes(edge_pieces, 0);
+constexpr auto corners_by_names = all_letter_orders(corner_pieces);
+constexpr auto corners_by_name_indexes = name_indexes(corner_pieces, kCornerBase);
 
-// The 8 corners as (reference sticker, second, third) corner stickers.
-constexpr std::array<std::array<int, 3>, 8> corners = {{
-    {3, 12, 5}, {1, 16, 13}, {0, 20, 17}, {2, 4, 21},
-    {10, 19, 22}, {11, 15, 18}, {9, 7, 14}, {8, 23, 6},
-}};
+// The sticker indices of the piece that has the name in one of its letter
+// orders; -1 entries when no piece has it.
+template <std::size_t N, std::size_t Names, std::size_t Indexes>
+std::array<int, N> stickers_by_name(const std::array<std::array<char, N>, Names>& names,
+                                    const std::array<int, Indexes>& indexes, std::string_view name) {
+  constexpr std::size_t names_per_piece = Names / (Indexes / N);
+  std::array<int, N> stickers{};
+  stickers.fill(-1);
+  for (std::size_t k = 0; k < Names; ++k)
+    if (std::string_view(names[k].data(), N) == name) {
+      const std::size_t piece = k / names_per_piece;
+      for (std::size_t i = 0; i < N; ++i) stickers[i] = indexes[piece * N + i];
+      break;
+    }
+  return stickers;
+}
+
+// The whole-cube operations visit the pieces in these orders; the
+// permutation markers number the missing pieces in them.
+constexpr std::array<std::string_view, 12> edge_marker_order = {
+    "UR", "UB", "UL", "UF", "FR", "BR", "BL", "FL", "DF", "DR", "DL", "DB"};
+constexpr std::array<std::string_view, 8> corner_marker_order = {
+    "UFR", "UBR", "UBL", "UFL", "DBL", "DBR", "DFR", "DFL"};
+
+// The 12 edges as (reference sticker, other sticker) cube bytes, in marker
+// order.
+constexpr std::array<std::array<int, 2>, 12> edges = [] {
+  std::array<std::array<int, 2>, 12> e{};
+  for (std::size_t k = 0; k < e.size(); ++k) e[k] = piece_named(edge_pieces, edge_marker_order[k]).bytes;
+  return e;
+}();
+
+// The 8 corners as (reference sticker, second, third) cube bytes, clockwise
+// from the reference sticker, in marker order.
+constexpr std::array<std::array<int, 3>, 8> corners = [] {
+  std::array<std::array<int, 3>, 8> c{};
+  for (std::size_t k = 0; k < c.size(); ++k)
+    c[k] = clockwise(piece_named(corner_pieces, corner_marker_order[k]));
+  return c;
+}();
 
 // Colours of the corner orientation marker, in triple order.
 constexpr std::array<std::uint8_t, 3> oll_corners_colors = {kEmpty, kMarker, kMarker};
 
-constexpr std::uint8_t home(int sticker) { return static_cast<std::uint8_t>(sticker / 4); }
+constexpr std::uint8_t home(int b) { return static_cast<std::uint8_t>(face_of(b)); }
 
 }  // namespace
 
 std::array<int, 2> get_edge_stickers_by_name(std::string_view name) {
-  for (const auto& e : edges_by_names)
-    for (auto n : e.names)
-      if (n == name) return e.stickers;
-  return {-1, -1};
+  return stickers_by_name(edges_by_names, edges_by_name_indexes, name);
 }
 
 std::array<int, 3> get_corner_stickers_by_name(std::string_view name) {
-  for (const auto& c : corners_by_names)
-    for (auto n : c.names)
-      if (n == name) return c.stickers;
-  return {-1, -1, -1};
+  return stickers_by_name(corners_by_names, corners_by_name_indexes, name);
 }
 
 Cube add_edge(Cube cube, std::string_view name) {
@@ -93,16 +123,16 @@ Cube add_domino_edge(Cube cube, std::string_view name) {
 Cube add_missing_corners(Cube cube) {
   const Cube in = cube;
   for (const auto& c : corners)
-    if (in[kCornerBase + c[0]] == kEmpty)
-      for (int s : c) cube[kCornerBase + s] = home(s);
+    if (in[c[0]] == kEmpty)
+      for (int s : c) cube[s] = home(s);
   return cube;
 }
 
 Cube add_missing_corner_orientation(Cube cube) {
   const Cube in = cube;
   for (const auto& c : corners)
-    if (in[kCornerBase + c[0]] == kEmpty)
-      for (std::size_t k = 0; k < 3; ++k) cube[kCornerBase + c[k]] = oll_corners_colors[k];
+    if (in[c[0]] == kEmpty)
+      for (std::size_t k = 0; k < 3; ++k) cube[c[k]] = oll_corners_colors[k];
   return cube;
 }
 
@@ -110,10 +140,10 @@ Cube add_missing_corner_permutation(Cube cube) {
   const Cube in = cube;
   std::uint8_t next = 0;
   for (const auto& c : corners) {
-    if (in[kCornerBase + c[0]] != kEmpty) continue;
+    if (in[c[0]] != kEmpty) continue;
     if (next == 6)
       fail("ERROR: can't add more than 6 corners permutation due to implementation detail");
-    for (int s : c) cube[kCornerBase + s] = next;
+    for (int s : c) cube[s] = next;
     ++next;
   }
   return cube;

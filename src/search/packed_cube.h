@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "cube/cube_state.h"
+#include "cube/pieces.h"
 
 namespace tessel {
 
@@ -36,28 +37,59 @@ static_assert(sizeof(PackedCube) == 16);
 
 inline constexpr int kPackedFields = 40;
 
-// Cube byte of every packed field, lowest field first.
+// Whether cube byte b is the reference sticker (the U or D sticker) of a
+// corner: these eight are not stored.
+constexpr bool derived_corner_sticker(int b) {
+  for (const auto& c : corner_pieces)
+    if (c.reference() == b) return true;
+  return false;
+}
+
+// Cube byte of every packed field, lowest field first: the stored corner
+// stickers in byte order (corner stickers 4..7, 12..23), then every edge
+// sticker.
 inline constexpr std::array<std::uint8_t, kPackedFields> kPackedFieldBytes = [] {
   std::array<std::uint8_t, kPackedFields> a{};
   std::size_t k = 0;
-  for (int c = 4; c < 8; ++c) a[k++] = static_cast<std::uint8_t>(kCornerBase + c);
-  for (int c = 12; c < 24; ++c) a[k++] = static_cast<std::uint8_t>(kCornerBase + c);
-  for (int e = 0; e < 24; ++e) a[k++] = static_cast<std::uint8_t>(e);
+  for (int b = kCornerBase; b < kStickers; ++b)
+    if (!derived_corner_sticker(b)) a[k++] = static_cast<std::uint8_t>(b);
+  for (int e = 0; e < kEdgeStickers; ++e) a[k++] = static_cast<std::uint8_t>(e);
+  if (k != kPackedFields) throw "the packed fields do not fill 120 bits";
   return a;
 }();
 
-// Colour of a corner's third sticker given the other two in cyclic order,
-// indexed first * 8 + second; -1 where no representable corner shows the pair.
+// Derived corner stickers and the two stored stickers of the same corner
+// they come from (cube bytes), in byte order of the derived sticker. Target,
+// first and second follow each other anticlockwise round the corner.
+struct DerivedCorner {
+  std::uint8_t target, first, second;
+};
+inline constexpr std::array<DerivedCorner, 8> kDerivedCorners = [] {
+  std::array<DerivedCorner, 8> d{};
+  std::size_t k = 0;
+  for (int b = kCornerBase; b < kStickers; ++b)
+    for (const auto& c : corner_pieces)
+      if (c.reference() == b) {
+        const auto cw = clockwise(c);
+        d[k++] = {static_cast<std::uint8_t>(cw[0]), static_cast<std::uint8_t>(cw[2]),
+                  static_cast<std::uint8_t>(cw[1])};
+      }
+  return d;
+}();
+
+// Colour of a corner's third sticker given the other two in anticlockwise
+// order, indexed first * 8 + second; -1 where no representable corner shows
+// the pair. A uniform corner (codes 0..6) gives its code back, and the
+// orientation-only corner of the masks (one 6, two 7) comes back whichever of
+// its stickers holds the 6.
 inline constexpr std::array<std::int32_t, 64> corner_third_colour = [] {
   std::array<std::int32_t, 64> t{};
   t.fill(-1);
-  constexpr int triples[8][3] = {{7, 9, 14},  {8, 6, 23}, {15, 11, 18}, {19, 10, 22},
-                                 {3, 5, 12},  {4, 2, 21}, {16, 1, 13},  {0, 17, 20}};
-  for (const auto& p : triples) {
-    const int s0 = p[0] / 4, s1 = p[1] / 4, s2 = p[2] / 4;
-    t[static_cast<std::size_t>(s0 * 8 + s1)] = s2;
+  for (const auto& d : kDerivedCorners) {
+    const int s0 = face_of(d.target), s1 = face_of(d.first), s2 = face_of(d.second);
     t[static_cast<std::size_t>(s1 * 8 + s2)] = s0;
     t[static_cast<std::size_t>(s2 * 8 + s0)] = s1;
+    t[static_cast<std::size_t>(s0 * 8 + s1)] = s2;
   }
   for (int i = 0; i <= 6; ++i) t[static_cast<std::size_t>(i * 8 + i)] = i;
   t[7 * 8 + 7] = 6;
@@ -65,15 +97,6 @@ inline constexpr std::array<std::int32_t, 64> corner_third_colour = [] {
   t[6 * 8 + 7] = 7;
   return t;
 }();
-
-// Derived corner stickers and the two stored corner stickers they come from.
-struct DerivedCorner {
-  std::uint8_t target, first, second;  // corner sticker numbers
-};
-inline constexpr std::array<DerivedCorner, 8> kDerivedCorners = {{
-    {0, 17, 20}, {1, 13, 16}, {2, 21, 4}, {3, 5, 12},
-    {8, 6, 23}, {9, 14, 7}, {10, 22, 19}, {11, 18, 15},
-}};
 
 // Packs a cube (every byte 0..7) with its last move.
 PackedCube pack_ce(const Cube& cube, int last_move);
@@ -88,9 +111,9 @@ inline void unpack_high_fields(Cube& c, std::uint64_t hi, std::index_sequence<K.
 }
 template <std::size_t... D>
 inline void derive_corners(Cube& c, std::index_sequence<D...>) {
-  ((c.s[kCornerBase + kDerivedCorners[D].target] = static_cast<std::uint8_t>(
-        corner_third_colour[static_cast<std::size_t>(c.s[kCornerBase + kDerivedCorners[D].first] * 8 +
-                                                     c.s[kCornerBase + kDerivedCorners[D].second])])),
+  ((c.s[kDerivedCorners[D].target] = static_cast<std::uint8_t>(
+        corner_third_colour[static_cast<std::size_t>(c.s[kDerivedCorners[D].first] * 8 +
+                                                     c.s[kDerivedCorners[D].second])])),
    ...);
 }
 }  // namespace detail
