@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <csignal>
 #include <iostream>
 #include <string>
@@ -20,5 +22,8 @@ int main(int argc, char** argv) {
   mallopt(M_ARENA_MAX, 1);
 #endif
   const std::vector<std::string> args(argv + 1, argv + argc);
-  return tessel::run_tessel(args, std::cin, std::cout, std::cerr);
+  // The progress line is for a person watching a terminal; elsewhere
+  // standard error carries pictures only.
+  const bool terminal = isatty(STDERR_FILENO) == 1;
+  return tessel::run_tessel(args, std::cin, std::cout, std::cerr, terminal);
 }

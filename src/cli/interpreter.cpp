@@ -27,6 +27,7 @@ int Interpreter::run(std::span<const std::string> args) {
       return options.status;
     }
     print_banner(parameters_, session_);
+    if (show_progress_ && session_.info_enabled()) session_.enable_progress();
     loop();
     out_.flush();
     if (!out_) fail(kOutputFailed);
@@ -78,8 +79,9 @@ bool Interpreter::run_command(const std::string& word) {
 }
 
 int run_tessel(std::span<const std::string> args, std::istream& in, std::ostream& out,
-               std::ostream& err) {
+               std::ostream& err, bool progress) {
   Interpreter interpreter(in, out, err);
+  if (progress) interpreter.show_progress();
   return interpreter.run(args);
 }
 

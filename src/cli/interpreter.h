@@ -23,6 +23,9 @@ class Interpreter {
   // Options, banner, then the word loop until input ends or a command
   // fails. Returns the exit status.
   int run(std::span<const std::string> args);
+  // Shows the progress line of long searches on `err` (unless --silent):
+  // for a terminal.
+  void show_progress() { show_progress_ = true; }
 
   // Test hooks: the state after run().
   const Cube& current_state() const { return current_state_; }
@@ -49,10 +52,12 @@ class Interpreter {
   std::vector<int> move_history_;
   search_parameters parameters_;
   int depth_cap_ = kMaxSearchDepth;
+  bool show_progress_ = false;
 };
 
 // Runs a whole session: what main does with the standard streams.
+// With `progress`, long searches show a progress line on `err`.
 int run_tessel(std::span<const std::string> args, std::istream& in, std::ostream& out,
-               std::ostream& err);
+               std::ostream& err, bool progress = false);
 
 }  // namespace tessel

@@ -23,7 +23,7 @@ void record(const std::array<search_side, 2>& sides, SearchStats& stats) {
 std::int64_t join(const std::array<search_side, 2>& sides, std::int64_t max_count,
                   const SequenceSink& sink, SearchSession& session) {
   return join_newest(sides[0], sides[1], max_count, sink, session.budget(),
-                     session.most_per_range(), &session.stats().ranges);
+                     session.most_per_range(), &session.stats().ranges, session.progress());
 }
 
 }  // namespace
@@ -36,6 +36,14 @@ void solve(const Cube& first, const Cube& second, search_parameters parameters,
   std::int64_t found_total = 0;
   const std::int64_t wanted = parameters.max_number_of_sequences;
   for (;;) {
+    // The progress line of this length, erased however the length ends.
+    struct ShownLength {
+      Progress* progress;
+      ~ShownLength() {
+        if (progress != nullptr) progress->end();
+      }
+    } shown{session.progress()};
+    if (shown.progress != nullptr) shown.progress->begin(levels + 1);
     sides[static_cast<std::size_t>(levels % 2)].grow_or_plan(session.legal());
     ++levels;
     session.info("Searching " + std::to_string(levels) + " move solutions...");

@@ -5,6 +5,7 @@
 #include <memory>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/failure.h"
@@ -64,6 +65,13 @@ struct MoveChoice {
   std::uint8_t root_count = 0;
   // Moves known never to leave a cube of this search unchanged.
   std::array<bool, kMoveCount> never_unchanged{};
+
+  // The moves entry i (the root when 0), reached by `previous`, is expanded by.
+  std::pair<const std::uint8_t*, unsigned> moves_for(std::size_t i, int previous) const {
+    if (i == 0) return {root.data(), root_count};
+    const auto p = static_cast<std::size_t>(previous < kMoveCount ? previous : 0);
+    return {after[p].data(), count_after[p]};
+  }
 
   MoveChoice(const LegalMoves& legal, int direction, bool distinct_pieces) {
     for (std::size_t m = 0; m < kMoveCount; ++m)
@@ -127,16 +135,7 @@ void for_each_child(const PackedCube* cubes, std::size_t start, std::size_t end,
     const PackedCube packed = cubes[i];
     int previous = 0;
     unpack_ce(parent, previous, packed);
-    const std::uint8_t* moves;
-    unsigned count;
-    if (i == 0) {
-      moves = choice.root.data();
-      count = choice.root_count;
-    } else {
-      const auto p = static_cast<std::size_t>(previous < kMoveCount ? previous : 0);
-      moves = choice.after[p].data();
-      count = choice.count_after[p];
-    }
+    const auto [moves, count] = choice.moves_for(i, previous);
     for (unsigned j = 0; j < count; ++j) {
       const int m = moves[j];
       const auto mi = static_cast<std::size_t>(m);
@@ -170,16 +169,7 @@ void for_each_child_in_buckets(const PackedCube* cubes, std::size_t start, std::
     const PackedCube packed = cubes[i];
     int previous = 0;
     unpack_ce(parent, previous, packed);
-    const std::uint8_t* moves;
-    unsigned count;
-    if (i == 0) {
-      moves = choice.root.data();
-      count = choice.root_count;
-    } else {
-      const auto p = static_cast<std::size_t>(previous < kMoveCount ? previous : 0);
-      moves = choice.after[p].data();
-      count = choice.count_after[p];
-    }
+    const auto [moves, count] = choice.moves_for(i, previous);
     for (unsigned j = 0; j < count; ++j) {
       const auto mi = static_cast<std::size_t>(moves[j]);
       if (choice.never_unchanged[mi]) {

@@ -71,7 +71,8 @@ std::size_t level_part(const search_side& side, std::size_t first, std::size_t l
 
 std::int64_t join_newest(const search_side& forward, const search_side& backward,
                          std::int64_t max_count, const SequenceSink& sink, MemoryBudget& budget,
-                         std::size_t most_per_range, std::uint64_t* ranges_used) {
+                         std::size_t most_per_range, std::uint64_t* ranges_used,
+                         Progress* progress) {
   if (!forward.ranges && !backward.ranges) {
     if (ranges_used != nullptr) ++*ranges_used;
     return find_sequence(forward.newest(), backward.newest(), max_count, sink);
@@ -115,7 +116,10 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
     return go_on;
   };
   std::int64_t found = 0;
+  std::uint64_t positions = 0;
   for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+    if (progress != nullptr) progress->step(k + 1, cuts.size() - 1, positions);
+    for (std::size_t b = cuts[k]; b < cuts[k + 1]; ++b) positions += children(b);
     LevelRange parts[2];
     std::size_t used = level_part(forward, cuts[k], cuts[k + 1], shift, buffer.data(), parts[0]);
     level_part(backward, cuts[k], cuts[k + 1], shift, buffer.data() + used, parts[1]);

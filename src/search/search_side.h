@@ -11,6 +11,7 @@
 #include "search/join.h"
 #include "search/legal_moves.h"
 #include "search/level_cache.h"
+#include "search/progress.h"
 
 namespace tessel {
 
@@ -61,6 +62,7 @@ struct search_side {
 // as many as fit) is for tests. Adds the number of ranges to *ranges_used.
 std::int64_t join_newest(const search_side& forward, const search_side& backward,
                          std::int64_t max_count, const SequenceSink& sink, MemoryBudget& budget,
-                         std::size_t most_per_range = 0, std::uint64_t* ranges_used = nullptr);
+                         std::size_t most_per_range = 0, std::uint64_t* ranges_used = nullptr,
+                         Progress* progress = nullptr);
 
 }  // namespace tessel

@@ -15,6 +15,7 @@ void SearchSession::info(std::string_view text) {
 }
 
 void SearchSession::write_line(std::string_view line) {
+  if (progress_) progress_->clear();
   out_ << line;
   out_.flush();
   if (!out_) fail(kOutputFailed);

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <string_view>
 
 #include "search/legal_moves.h"
 #include "search/level_cache.h"
+#include "search/progress.h"
 
 namespace tessel {
 
@@ -41,6 +43,11 @@ class SearchSession {
   bool info_enabled() const { return print_info_; }
   void disable_info_messages() { print_info_ = false; }
 
+  // The progress line of long searches on the picture stream; off unless
+  // switched on (when that stream is a terminal). Null when off.
+  void enable_progress() { progress_ = std::make_unique<Progress>(err_, true); }
+  Progress* progress() { return progress_.get(); }
+
   // Writes a whole line to standard output and flushes it; a closed or
   // failing output ends the run.
   void write_line(std::string_view line);
@@ -53,6 +60,7 @@ class SearchSession {
   SearchStats stats_;
   bool print_info_ = true;
   std::size_t most_per_range_ = 0;
+  std::unique_ptr<Progress> progress_;
 };
 
 }  // namespace tessel
