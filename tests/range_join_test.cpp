@@ -11,6 +11,7 @@
 #include "core/parallel.h"
 #include "cube/masks.h"
 #include "search/drivers.h"
+#include "search/search_side.h"
 #include "search/session.h"
 #include "test_util.h"
 
@@ -155,6 +156,38 @@ TEST(RangeBuiltLevels, GrowingPastARangeBuiltLevelRunsOutOfMemory) {
   const SearchRun r = run_search(deep, std::size_t{4} << 20, 0);
   EXPECT_EQ(r.error, kOutOfMemory);
   EXPECT_EQ(r.out, ten.out);
+}
+
+// A limit of 0 stops at the first sequence, as with 1: in the first range
+// that holds one, not in the first range.
+TEST(RangeBuiltLevels, ZeroLimitStopsAtTheFirstSequenceOfAnyRange) {
+  const Cube first = moved(full_cube(), "R U F' L2 D B' R2 U' F");
+  LegalMoves legal;
+  legal.set_3gen("RUFLDB");
+  std::vector<std::vector<int>> stored_found, ranged_found;
+  const auto keep = [](std::vector<std::vector<int>>& into) {
+    return [&into](std::span<const int> moves) {
+      into.emplace_back(moves.begin(), moves.end());
+      return true;
+    };
+  };
+  {
+    MemoryBudget budget;
+    search_side f(first, kForward, budget), b(full_cube(), kBackward, budget);
+    for (int i = 0; i < 5; ++i) f.grow_or_plan(legal);
+    for (int i = 0; i < 4; ++i) b.grow_or_plan(legal);
+    ASSERT_FALSE(f.range_built());
+    EXPECT_EQ(join_newest(f, b, 0, keep(stored_found), budget), 1);
+  }
+  MemoryBudget budget(std::size_t{4} << 20);
+  search_side f(first, kForward, budget), b(full_cube(), kBackward, budget);
+  for (int i = 0; i < 5; ++i) f.grow_or_plan(legal);
+  for (int i = 0; i < 4; ++i) b.grow_or_plan(legal);
+  ASSERT_TRUE(f.range_built());
+  std::uint64_t ranges = 0;
+  EXPECT_EQ(join_newest(f, b, 0, keep(ranged_found), budget, 2000, &ranges), 1);
+  EXPECT_GT(ranges, 1u);
+  EXPECT_EQ(ranged_found, stored_found);
 }
 
 // Through the program: --max-memory, the output and the status.

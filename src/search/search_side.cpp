@@ -124,7 +124,8 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
     std::size_t used = level_part(forward, cuts[k], cuts[k + 1], shift, buffer.data(), parts[0]);
     level_part(backward, cuts[k], cuts[k + 1], shift, buffer.data() + used, parts[1]);
     found += find_sequence(parts[0], parts[1], max_count - found, counted);
-    if (found >= max_count || stopped) break;
+    // A limit of 0 or less, like 1, stops at the first sequence found.
+    if ((found > 0 && found >= max_count) || stopped) break;
   }
   return found;
 }
