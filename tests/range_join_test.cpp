@@ -37,15 +37,18 @@ void PrintTo(const RangeCase& c, std::ostream* os) { *os << c.name; }
 struct SearchRun {
   std::string out;
   std::uint64_t ranges = 0;
+  std::uint64_t range_joins = 0;
   std::uint64_t searches = 0;
   std::string error;
 };
 
-SearchRun run_search(const RangeCase& c, std::size_t budget, std::size_t most_per_range) {
+SearchRun run_search(const RangeCase& c, std::size_t budget, std::size_t most_per_range,
+                     int filter_bits = 0) {
   std::ostringstream out, err;
   SearchSession session(out, err);
   if (budget != 0) session.budget().set_limit(budget);
   session.set_most_per_range(most_per_range);
+  session.set_filter_bits(filter_bits);
   session.legal().set_3gen(c.gen);
   search_parameters p;
   p.max_depth_of_search = c.depth;
@@ -59,6 +62,7 @@ SearchRun run_search(const RangeCase& c, std::size_t budget, std::size_t most_pe
   }
   r.out = out.str();
   r.ranges = session.stats().ranges;
+  r.range_joins = session.stats().range_joins;
   r.searches = session.stats().searches;
   return r;
 }
@@ -94,54 +98,73 @@ std::vector<RangeCase> range_cases() {
 
 class RangeBuilt : public ::testing::TestWithParam<RangeCase> {};
 
-// A budget too small for the deepest levels: the search must go on in
-// ranges (cut into many by most_per_range) and print what the unlimited
-// search prints, on 1, 2 and 3 threads.
+// A budget too small for the deepest levels: the search must go on with
+// range-built levels and print what the unlimited search prints, on 1, 2
+// and 3 threads; with filters that let nearly every child through (8 bits)
+// or many (14 bits), and at most a few thousand entries per key range, the
+// joins go through many ranges.
 TEST_P(RangeBuilt, SameOutputAsStoredLevels) {
   const RangeCase& c = GetParam();
   const SearchRun stored = run_search(c, 0, 0);
   ASSERT_EQ(stored.error, "");
+  ASSERT_EQ(stored.range_joins, 0u);
   ASSERT_GT(count_lines(stored.out), 1u);
   // Find a budget that makes the deepest level range-built: the level sizes
-  // are not known here, so halve until the ranges show.
+  // are not known here, so shrink it until range-built levels show.
   std::size_t budget = std::size_t{1} << 27;
   SearchRun ranged;
   for (; budget >= (std::size_t{1} << 19); budget = budget / 8 * 7) {
     ranged = run_search(c, budget, 0);
     if (!ranged.error.empty()) break;
-    if (ranged.ranges > stored.ranges) break;
+    if (ranged.range_joins > 0) break;
   }
   ASSERT_EQ(ranged.error, "") << "no budget gives range-built levels without running out";
-  ASSERT_GT(ranged.ranges, stored.ranges) << "the search never used ranges";
+  ASSERT_GT(ranged.range_joins, 0u) << "the search never built a level in ranges";
   EXPECT_EQ(ranged.out, stored.out);
+  bool many_ranges = false;
   for (unsigned threads : {1u, 2u, 3u}) {
     set_work_threads(threads);
-    for (std::size_t most : {std::size_t{0}, std::size_t{20000}, std::size_t{3000}}) {
-      const SearchRun r = run_search(c, budget, most);
-      if (!r.error.empty()) {
-        // A range must hold at least one bucket's children.
-        EXPECT_EQ(r.error, kOutOfMemory);
-        continue;
-      }
-      EXPECT_EQ(r.out, stored.out) << threads << " threads, " << most << " per range";
-      if (most != 0) {
-        EXPECT_GE(r.ranges, ranged.ranges);
+    for (int bits : {0, 8, 14}) {
+      for (std::size_t most : {std::size_t{0}, std::size_t{20000}, std::size_t{3000}}) {
+        const SearchRun r = run_search(c, budget, most, bits);
+        if (!r.error.empty()) {
+          // A range must hold at least one bucket's kept children.
+          EXPECT_EQ(r.error, kOutOfMemory);
+          continue;
+        }
+        EXPECT_EQ(r.out, stored.out) << threads << " threads, " << bits << " filter bits, "
+                                     << most << " per range";
+        if (r.ranges >= r.range_joins + stored.ranges + 2) many_ranges = true;
       }
     }
   }
   set_work_threads(0);
+  EXPECT_TRUE(many_ranges) << "no run cut a join into several key ranges";
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RangeBuilt, ::testing::ValuesIn(range_cases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Levels cut into many ranges: ten or more for one length.
+// Levels cut into many ranges: ten or more for one length, when nearly
+// every child passes the filter.
 TEST(RangeBuiltLevels, ManyRangesSameOutput) {
   const RangeCase c{"many", full_cube(), "R U F' L2 D B' R2 U' F", "RUFLDB", 9};
   const SearchRun stored = run_search(c, 0, 0);
-  const SearchRun ranged = run_search(c, std::size_t{4} << 20, 60000);
+  const SearchRun ranged = run_search(c, std::size_t{4} << 20, 60000, 6);
   ASSERT_EQ(ranged.error, "");
   EXPECT_GE(ranged.ranges, stored.ranges + 9);
+  EXPECT_EQ(ranged.out, stored.out);
+}
+
+// With filters sized to the levels, the children kept are few: a join of
+// a range-built level needs one key range.
+TEST(RangeBuiltLevels, FilteredJoinNeedsOneRange) {
+  const RangeCase c{"one", full_cube(), "R U F' L2 D B' R2 U' F", "RUFLDB", 9};
+  const SearchRun stored = run_search(c, 0, 0);
+  const SearchRun ranged = run_search(c, std::size_t{4} << 20, 0);
+  ASSERT_EQ(ranged.error, "");
+  EXPECT_GT(ranged.range_joins, 0u);
+  EXPECT_EQ(ranged.ranges, stored.ranges);
   EXPECT_EQ(ranged.out, stored.out);
 }
 
@@ -185,9 +208,67 @@ TEST(RangeBuiltLevels, ZeroLimitStopsAtTheFirstSequenceOfAnyRange) {
   for (int i = 0; i < 4; ++i) b.grow_or_plan(legal);
   ASSERT_TRUE(f.range_built());
   std::uint64_t ranges = 0;
-  EXPECT_EQ(join_newest(f, b, 0, keep(ranged_found), budget, 2000, &ranges), 1);
+  RangeJoinOptions options;
+  options.most_per_range = 2000;
+  options.filter_bits = 8;
+  options.ranges_used = &ranges;
+  EXPECT_EQ(join_newest(f, b, 0, keep(ranged_found), budget, options), 1);
   EXPECT_GT(ranges, 1u);
   EXPECT_EQ(ranged_found, stored_found);
+}
+
+// Both newest levels range-built: the forward children fill a filter, the
+// backward ones are sifted through it and the forward ones through theirs.
+// Every filter size and range size gives the sequences of the stored join.
+TEST(RangeBuiltLevels, BothSidesRangeBuilt) {
+  const Cube first = moved(full_cube(), "R U F'");
+  LegalMoves legal;
+  legal.set_3gen("RUFLDB");
+  std::vector<std::vector<int>> stored_found;
+  const auto keep = [](std::vector<std::vector<int>>& into) {
+    return [&into](std::span<const int> moves) {
+      into.emplace_back(moves.begin(), moves.end());
+      return true;
+    };
+  };
+  {
+    MemoryBudget budget;
+    search_side f(first, kForward, budget), b(full_cube(), kBackward, budget);
+    for (int i = 0; i < 5; ++i) f.grow_or_plan(legal);
+    for (int i = 0; i < 5; ++i) b.grow_or_plan(legal);
+    join_newest(f, b, 1000000, keep(stored_found), budget);
+  }
+  ASSERT_GT(stored_found.size(), 10u);
+  for (int bits : {0, 6, 12, 16}) {
+    for (std::size_t most : {std::size_t{0}, std::size_t{5000}}) {
+      MemoryBudget budget(std::size_t{8} << 20);
+      search_side f(first, kForward, budget), b(full_cube(), kBackward, budget);
+      for (int i = 0; i < 5; ++i) f.grow_or_plan(legal);
+      for (int i = 0; i < 5; ++i) b.grow_or_plan(legal);
+      ASSERT_TRUE(f.range_built());
+      ASSERT_TRUE(b.range_built());
+      std::vector<std::vector<int>> found;
+      std::uint64_t kept = 0, ranges = 0;
+      RangeJoinOptions options;
+      options.filter_bits = bits;
+      options.most_per_range = most;
+      options.kept = &kept;
+      options.ranges_used = &ranges;
+      try {
+        join_newest(f, b, 1000000, keep(found), budget, options);
+      } catch (const Failure& failure) {
+        EXPECT_EQ(failure.message, kOutOfMemory);
+        continue;
+      }
+      EXPECT_EQ(found, stored_found) << bits << " bits, " << most << " per range";
+      if (bits == 0) {
+        EXPECT_LT(kept, (f.ranges->children() + b.ranges->children()) / 8);
+      }
+      if (most != 0 && bits == 6) {
+        EXPECT_GT(ranges, 2u);
+      }
+    }
+  }
 }
 
 // Through the program: --max-memory, the output and the status.

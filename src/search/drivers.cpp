@@ -22,8 +22,14 @@ void record(const std::array<search_side, 2>& sides, SearchStats& stats) {
 
 std::int64_t join(const std::array<search_side, 2>& sides, std::int64_t max_count,
                   const SequenceSink& sink, SearchSession& session) {
-  return join_newest(sides[0], sides[1], max_count, sink, session.budget(),
-                     session.most_per_range(), &session.stats().ranges, session.progress());
+  RangeJoinOptions options;
+  options.most_per_range = session.most_per_range();
+  options.filter_bits = session.filter_bits();
+  options.ranges_used = &session.stats().ranges;
+  options.range_joins = &session.stats().range_joins;
+  options.kept = &session.stats().kept;
+  options.progress = session.progress();
+  return join_newest(sides[0], sides[1], max_count, sink, session.budget(), options);
 }
 
 }  // namespace

@@ -388,27 +388,35 @@ std::uint64_t range_built_level::children() const {
   return plan_->level->bucket[plan_->level->buckets];
 }
 
-std::size_t range_built_level::build(const PackedCube* cubes, std::size_t first, std::size_t last,
-                                     PackedCube* out) const {
-  const LevelPlan& plan = *plan_->level;
-  const MoveChoice& choice = *plan_->choice;
-  const std::uint64_t origin = plan.bucket[first];
-  const std::uint64_t total = plan.bucket[last] - origin;
+namespace {
+
+// Buckets [first, last) of a level laid out by `layout` (per part and
+// bucket, where the whole level would have its first child there), built
+// from the parents into `out`, sorted and with duplicates merged. With
+// `keep`, only the children it may hold, and `layout` must count just
+// those. Returns the number of entries kept.
+std::size_t build_buckets(const LevelPlan& layout, const MoveChoice& choice,
+                          const PackedCube* cubes, std::size_t first, std::size_t last,
+                          PackedCube* out, const PositionFilter* keep) {
+  const std::uint64_t origin = layout.bucket[first];
+  const std::uint64_t total = layout.bucket[last] - origin;
   // Each part writes its children of bucket b from where the whole level
   // would have them, less the place of the first bucket built.
-  std::vector<std::vector<std::uint64_t>> at(plan.parts);
-  for (unsigned p = 0; p < plan.parts; ++p) {
-    at[p].assign(plan.next[p].begin() + static_cast<std::ptrdiff_t>(first),
-                 plan.next[p].begin() + static_cast<std::ptrdiff_t>(last));
+  std::vector<std::vector<std::uint64_t>> at(layout.parts);
+  for (unsigned p = 0; p < layout.parts; ++p) {
+    at[p].assign(layout.next[p].begin() + static_cast<std::ptrdiff_t>(first),
+                 layout.next[p].begin() + static_cast<std::ptrdiff_t>(last));
     for (auto& a : at[p]) a -= origin;
   }
-  const int shift = plan.bucket_shift;
-  std::vector<std::uint64_t> written(plan.parts, 0);
-  run_parts(plan.parts, [&](unsigned p) {
+  const int shift = layout.bucket_shift;
+  std::vector<std::uint64_t> written(layout.parts, 0);
+  run_parts(layout.parts, [&](unsigned p) {
     std::uint64_t* const place = at[p].data();
     std::uint64_t n = 0;
-    for_each_child_in_buckets(cubes, plan.parents[p], plan.parents[p + 1], choice, shift, first, last,
-                              [place, out, shift, first, &n](const PackedCube& c) {
+    for_each_child_in_buckets(cubes, layout.parents[p], layout.parents[p + 1], choice, shift,
+                              first, last,
+                              [place, out, shift, first, keep, &n](const PackedCube& c) {
+                                if (keep != nullptr && !keep->may_hold(c)) return;
                                 out[place[(c.hi >> shift) - first]++] = c;
                                 ++n;
                               });
@@ -417,10 +425,148 @@ std::size_t range_built_level::build(const PackedCube* cubes, std::size_t first,
   std::uint64_t sum = 0;
   for (auto n : written) sum += n;
   if (sum != total) fail("ERROR: Bug found, a level range was built with a wrong number of children\n");
-  std::vector<std::uint64_t> bucket(plan.bucket.begin() + static_cast<std::ptrdiff_t>(first),
-                                    plan.bucket.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+  std::vector<std::uint64_t> bucket(layout.bucket.begin() + static_cast<std::ptrdiff_t>(first),
+                                    layout.bucket.begin() + static_cast<std::ptrdiff_t>(last) + 1);
   for (auto& b : bucket) b -= origin;
-  return sort_and_compact(plan.parts, bucket, plan.bucket_bits, out, 0);
+  return sort_and_compact(layout.parts, bucket, layout.bucket_bits, out, 0);
+}
+
+// Calls use(child, bit) for every child of [start, end), in generation
+// order, with its bit in `filter`; moves that change nothing are left out.
+// A filter is read at random: each parent's children have their bits
+// fetched while the children of the next few parents are made, and are
+// used only then.
+template <typename Use>
+void for_each_child_with_bit(const PackedCube* cubes, std::size_t start, std::size_t end,
+                             const MoveChoice& choice, const PositionFilter& filter, Use&& use) {
+  constexpr unsigned kAhead = 4;  // parents whose children are in flight
+  struct Brood {
+    std::array<PackedCube, kMoveCount> child;
+    std::array<std::uint64_t, kMoveCount> bit;
+    unsigned n = 0;
+  };
+  std::array<Brood, kAhead> ring;
+  const auto use_brood = [&use](const Brood& b) {
+    for (unsigned k = 0; k < b.n; ++k) use(b.child[k], b.bit[k]);
+  };
+  Cube parent;
+  unsigned slot = 0;
+  for (std::size_t i = start; i < end; ++i) {
+    Brood& b = ring[slot];
+    if (i - start >= kAhead) use_brood(b);
+    const PackedCube packed = cubes[i];
+    int previous = 0;
+    unpack_ce(parent, previous, packed);
+    const auto [moves, count] = choice.moves_for(i, previous);
+    unsigned n = 0;
+    for (unsigned j = 0; j < count; ++j) {
+      const auto mi = static_cast<std::size_t>(moves[j]);
+      const PackedCube child = packed_child_functions[mi](parent, packed);
+      if (!choice.never_unchanged[mi] && same_cube_state(child, packed)) continue;
+      const std::uint64_t bit = filter.bit_of(child);
+      filter.prefetch(bit);
+      b.child[n] = child;
+      b.bit[n] = bit;
+      ++n;
+    }
+    b.n = n;
+    slot = slot + 1 == kAhead ? 0 : slot + 1;
+  }
+  // The broods still in flight, oldest first.
+  const std::size_t left = std::min<std::size_t>(end - start, kAhead);
+  for (std::size_t k = 0; k < left; ++k) {
+    use_brood(ring[slot]);
+    slot = slot + 1 == kAhead ? 0 : slot + 1;
+  }
+}
+
+}  // namespace
+
+std::size_t range_built_level::build(const PackedCube* cubes, std::size_t first, std::size_t last,
+                                     PackedCube* out) const {
+  return build_buckets(*plan_->level, *plan_->choice, cubes, first, last, out, nullptr);
+}
+
+void range_built_level::add_children(const PackedCube* cubes, PositionFilter& filter) const {
+  const LevelPlan& plan = *plan_->level;
+  run_parts(plan.parts, [&](unsigned p) {
+    for_each_child_with_bit(cubes, plan.parents[p], plan.parents[p + 1], *plan_->choice, filter,
+                            [&filter](const PackedCube&, std::uint64_t bit) { filter.add_bit(bit); });
+  });
+}
+
+struct range_built_level::Sifted {
+  LevelPlan kept;  // children kept, per part and bucket: counted, then placed
+  std::vector<std::uint64_t> written;  // per part, from room + p * per_part
+  std::size_t per_part = 0;
+  bool whole = true;
+};
+
+void range_built_level::SiftedDeleter::operator()(Sifted* sifted) const { delete sifted; }
+
+range_built_level::SiftedPtr range_built_level::sift(
+    const PackedCube* cubes, const PositionFilter& keep, PositionFilter* also, PackedCube* room,
+    std::size_t room_size) const {
+  const LevelPlan& plan = *plan_->level;
+  SiftedPtr sifted(new Sifted{plan, {}, room_size / plan.parts, true});
+  LevelPlan& kept = sifted->kept;
+  for (auto& counts : kept.next) std::fill(counts.begin(), counts.end(), 0);
+  sifted->written.assign(plan.parts, 0);
+  std::vector<unsigned char> overflowed(plan.parts, 0);
+  const int shift = plan.bucket_shift;
+  run_parts(plan.parts, [&](unsigned p) {
+    std::uint64_t* const count = kept.next[p].data();
+    PackedCube* const mine = room + p * sifted->per_part;
+    const std::size_t most = sifted->per_part;
+    std::size_t n = 0;
+    bool over = false;
+    for_each_child_with_bit(cubes, plan.parents[p], plan.parents[p + 1], *plan_->choice, keep,
+                            [&](const PackedCube& child, std::uint64_t bit) {
+                              if (!keep.may_hold_bit(bit)) return;
+                              ++count[child.hi >> shift];
+                              if (also != nullptr) also->add(child);
+                              if (n < most)
+                                mine[n++] = child;
+                              else
+                                over = true;
+                            });
+    sifted->written[p] = n;
+    overflowed[p] = over ? 1 : 0;
+  });
+  for (unsigned char o : overflowed)
+    if (o != 0) sifted->whole = false;
+  place_children(kept);
+  return sifted;
+}
+
+bool range_built_level::sifted_whole(const Sifted& sifted) { return sifted.whole; }
+
+std::uint64_t range_built_level::sifted_size(const Sifted& sifted, std::size_t b) {
+  return sifted.kept.bucket[b + 1] - sifted.kept.bucket[b];
+}
+
+std::uint64_t range_built_level::sifted_total(const Sifted& sifted) {
+  return sifted.kept.bucket[sifted.kept.buckets];
+}
+
+std::size_t range_built_level::arrange(const Sifted& sifted, const PackedCube* room,
+                                       PackedCube* out) const {
+  if (!sifted.whole) fail("ERROR: Bug found, kept children arranged without all of them\n");
+  const LevelPlan& kept = sifted.kept;
+  const int shift = kept.bucket_shift;
+  std::vector<std::vector<std::uint64_t>> places = kept.next;
+  run_parts(kept.parts, [&](unsigned p) {
+    std::uint64_t* const at = places[p].data();
+    const PackedCube* const mine = room + p * sifted.per_part;
+    for (std::size_t i = 0; i < sifted.written[p]; ++i) out[at[mine[i].hi >> shift]++] = mine[i];
+  });
+  return sort_and_compact(kept.parts, kept.bucket, kept.bucket_bits, out, 0);
+}
+
+std::size_t range_built_level::build_sifted(const PackedCube* cubes, const Sifted& sifted,
+                                            const PositionFilter& keep, std::size_t first,
+                                            std::size_t last, PackedCube* out) const {
+  return build_buckets(sifted.kept, *plan_->choice, cubes, first, last, out, &keep);
 }
 
 }  // namespace tessel

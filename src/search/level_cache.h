@@ -20,6 +20,7 @@
 #include "search/entry_arena.h"
 #include "search/legal_moves.h"
 #include "search/packed_cube.h"
+#include "search/position_filter.h"
 
 namespace tessel {
 
@@ -97,6 +98,40 @@ class range_built_level {
   // entries kept. `cubes` is the cache the level was planned in.
   std::size_t build(const PackedCube* cubes, std::size_t first, std::size_t last,
                     PackedCube* out) const;
+
+  // Adds the position of every child to `filter` (one pass over the
+  // parents, on every work thread).
+  void add_children(const PackedCube* cubes, PositionFilter& filter) const;
+
+  // The children whose position `keep` may hold, counted per bucket: what
+  // one pass over the parents found, and, when `room` had room for them
+  // all, the children themselves (in generation order per part, unsorted).
+  struct Sifted;
+  struct SiftedDeleter {
+    void operator()(Sifted* sifted) const;
+  };
+  using SiftedPtr = std::unique_ptr<Sifted, SiftedDeleter>;
+  // Passes over the children keeping those `keep` may hold: counts them per
+  // bucket, adds each to `also` (when not null), and writes them into
+  // [room, room + room_size) while it lasts.
+  SiftedPtr sift(const PackedCube* cubes, const PositionFilter& keep,
+                 PositionFilter* also, PackedCube* room, std::size_t room_size) const;
+  // Whether the room held every child kept.
+  static bool sifted_whole(const Sifted& sifted);
+  // Children kept in bucket b.
+  static std::uint64_t sifted_size(const Sifted& sifted, std::size_t b);
+  static std::uint64_t sifted_total(const Sifted& sifted);
+  // The kept children held in `room` (only when whole), sorted into `out`
+  // (room for sifted_total) with duplicates merged: exactly the entries of
+  // the stored level whose position `keep` may hold, in the stored level's
+  // order. Returns the number of entries.
+  std::size_t arrange(const Sifted& sifted, const PackedCube* room, PackedCube* out) const;
+  // Buckets [first, last) of what arrange gives, built again from the
+  // parents through the same filter, into `out` (room for their kept
+  // children). Returns the number of entries.
+  std::size_t build_sifted(const PackedCube* cubes, const Sifted& sifted,
+                           const PositionFilter& keep, std::size_t first, std::size_t last,
+                           PackedCube* out) const;
 
  private:
   std::unique_ptr<Plan> plan_;

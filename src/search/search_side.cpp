@@ -1,6 +1,8 @@
 #include "search/search_side.h"
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
 #include <vector>
 
 #include "core/failure.h"
@@ -40,64 +42,174 @@ void search_side::grow_or_plan(const LegalMoves& legal) {
 
 namespace {
 
-// The part of a side's newest level that lies in buckets [first, last),
-// ready to be joined: built into `room` for a range-built level (room for
-// all its children there), a slice of the cache for a stored one. Returns
-// the entries `room` now holds.
-std::size_t level_part(const search_side& side, std::size_t first, std::size_t last, int shift,
-                       PackedCube* room, LevelRange& part) {
-  const PackedCube* cubes = side.cache.cubes();
-  if (side.ranges) {
-    const std::size_t n = side.ranges->build(cubes, first, last, room);
-    part = {room, 0, n, cubes, side.ranges->parent_start(), side.ranges->parent_end()};
-    return n;
+// What a join takes from one side for a key range: a stored level, the
+// kept children of a range-built level held whole, or kept children built
+// again range by range through `keep`.
+struct SideSource {
+  const search_side* side = nullptr;
+  const range_built_level::Sifted* sifted = nullptr;
+  const PositionFilter* keep = nullptr;
+  std::optional<EntryArena> entries;  // the kept children, sorted, when held whole
+  std::size_t held = 0;
+
+  bool built_in_ranges() const { return side->ranges && !entries; }
+  std::uint64_t in_bucket(std::size_t b) const {
+    return built_in_ranges() ? range_built_level::sifted_size(*sifted, b) : 0;
   }
-  const auto below = [shift](const PackedCube& c, std::uint64_t b) { return (c.hi >> shift) < b; };
-  const PackedCube* begin = cubes + side.level_start;
-  const PackedCube* end = cubes + side.level_end;
-  const auto lo = static_cast<std::size_t>(std::lower_bound(begin, end, first, below) - cubes);
-  const auto hi = static_cast<std::size_t>(std::lower_bound(begin, end, last, below) - cubes);
-  if (side.level_start == 0) {
-    // Level 0, the root alone: keeps its place, so the root is known.
-    part = {cubes, lo, hi};
+
+  // The part in buckets [first, last): built into `room` when built in
+  // ranges (returns the entries written there), else a slice.
+  std::size_t part(std::size_t first, std::size_t last, int shift, PackedCube* room,
+                   LevelRange& out) const {
+    const PackedCube* cubes = side->cache.cubes();
+    if (built_in_ranges()) {
+      const std::size_t n = side->ranges->build_sifted(cubes, *sifted, *keep, first, last, room);
+      out = {room, 0, n, cubes, side->ranges->parent_start(), side->ranges->parent_end()};
+      return n;
+    }
+    const auto below = [shift](const PackedCube& c, std::uint64_t b) {
+      return (c.hi >> shift) < b;
+    };
+    if (side->ranges) {
+      const PackedCube* begin = entries->data();
+      const auto lo = static_cast<std::size_t>(
+          std::lower_bound(begin, begin + held, first, below) - begin);
+      const auto hi = static_cast<std::size_t>(
+          std::lower_bound(begin + lo, begin + held, last, below) - begin);
+      out = {begin, lo, hi, cubes, side->ranges->parent_start(), side->ranges->parent_end()};
+      return 0;
+    }
+    const PackedCube* begin = cubes + side->level_start;
+    const PackedCube* end = cubes + side->level_end;
+    const auto lo = static_cast<std::size_t>(std::lower_bound(begin, end, first, below) - cubes);
+    const auto hi = static_cast<std::size_t>(std::lower_bound(begin, end, last, below) - cubes);
+    if (side->level_start == 0) {
+      // Level 0, the root alone: keeps its place, so the root is known.
+      out = {cubes, lo, hi};
+      return 0;
+    }
+    const std::size_t marker = side->level_start - 1;
+    out = {cubes, lo, hi, cubes, marker_value(cubes[marker]), marker};
     return 0;
   }
-  const std::size_t marker = side.level_start - 1;
-  part = {cubes, lo, hi, cubes, marker_value(cubes[marker]), marker};
-  return 0;
+
+  // The whole level: only when not built in ranges.
+  LevelRange whole() const {
+    if (!side->ranges) return side->newest();
+    const PackedCube* cubes = side->cache.cubes();
+    return {entries->data(), 0, held, cubes, side->ranges->parent_start(),
+            side->ranges->parent_end()};
+  }
+};
+
+std::size_t entries_room(MemoryBudget& budget, std::size_t most, std::uint64_t wanted) {
+  std::size_t room = budget.remaining() / sizeof(PackedCube);
+  if (most != 0) room = std::min(room, most);
+  return static_cast<std::size_t>(std::max<std::uint64_t>(std::min<std::uint64_t>(room, wanted), 1));
+}
+
+// Sifts the range-built level of `source.side` through `keep` (adding the
+// kept to `also`), and holds the kept children whole, sorted, when half of
+// what the budget has left (or `most`) holds them.
+void sift_side(SideSource& source, const PositionFilter& keep, PositionFilter* also,
+               MemoryBudget& budget, std::size_t most,
+               range_built_level::SiftedPtr& sifted) {
+  const range_built_level& level = *source.side->ranges;
+  const PackedCube* cubes = source.side->cache.cubes();
+  // Half of what is left, so that the kept children can be sorted out of it.
+  const std::size_t room_size = std::min(entries_room(budget, most, level.children()),
+                                         std::max<std::size_t>(budget.remaining() / sizeof(PackedCube) / 2, 1));
+  {
+    EntryArena room(budget, room_size);
+    sifted = level.sift(cubes, keep, also, room.data(), room_size);
+    source.sifted = sifted.get();
+    source.keep = &keep;
+    if (range_built_level::sifted_whole(*sifted)) {
+      const auto total = static_cast<std::size_t>(range_built_level::sifted_total(*sifted));
+      source.entries.emplace(budget, std::max<std::size_t>(total, 1));
+      source.held = level.arrange(*sifted, room.data(), source.entries->data());
+    }
+  }
 }
 
 }  // namespace
 
 std::int64_t join_newest(const search_side& forward, const search_side& backward,
                          std::int64_t max_count, const SequenceSink& sink, MemoryBudget& budget,
-                         std::size_t most_per_range, std::uint64_t* ranges_used,
-                         Progress* progress) {
+                         const RangeJoinOptions& options) {
   if (!forward.ranges && !backward.ranges) {
-    if (ranges_used != nullptr) ++*ranges_used;
+    if (options.ranges_used != nullptr) ++*options.ranges_used;
     return find_sequence(forward.newest(), backward.newest(), max_count, sink);
   }
-  const range_built_level* built = forward.ranges ? forward.ranges.get() : backward.ranges.get();
-  const std::size_t buckets = built->buckets();
-  const int shift = built->bucket_shift();
-  const auto children = [&](std::size_t b) {
-    std::uint64_t n = 0;
-    if (forward.ranges) n += forward.ranges->bucket_size(b);
-    if (backward.ranges) n += backward.ranges->bucket_size(b);
-    return n;
-  };
-  std::uint64_t total = 0;
-  for (std::size_t b = 0; b < buckets; ++b) total += children(b);
-  std::size_t room = budget.remaining() / sizeof(PackedCube);
-  if (most_per_range != 0) room = std::min(room, most_per_range);
-  const std::size_t capacity = static_cast<std::size_t>(std::min<std::uint64_t>(room, total));
+  if (options.range_joins != nullptr) ++*options.range_joins;
+  Progress* const progress = options.progress;
+  const bool both = forward.ranges && backward.ranges;
+  SideSource sources[2];  // forward, backward
+  sources[0].side = &forward;
+  sources[1].side = &backward;
+  // The side sifted first: the backward one when both are range-built.
+  SideSource& first = backward.ranges ? sources[1] : sources[0];
+  SideSource& other = backward.ranges ? sources[0] : sources[1];
+  const std::uint64_t steps = both ? 3 : 1;
+  std::uint64_t step = 0, positions = 0;
+
+  std::optional<PositionFilter> first_filter, second_filter;
+  range_built_level::SiftedPtr first_sifted, second_sifted;
+  if (both) {
+    const std::uint64_t children = forward.ranges->children();
+    first_filter.emplace(budget, children, options.filter_bits);
+    if (progress != nullptr) progress->step(++step, steps, positions);
+    forward.ranges->add_children(forward.cache.cubes(), *first_filter);
+    positions += children;
+    // The backward children kept: about those that pass by chance, plus
+    // those that meet.
+    const double chance =
+        std::min(1.0, static_cast<double>(children) / std::ldexp(1.0, first_filter->bits()));
+    const auto expected = static_cast<std::uint64_t>(
+        static_cast<double>(backward.ranges->children()) * chance * 2) + (std::uint64_t{1} << 16);
+    second_filter.emplace(budget, expected, options.filter_bits);
+  } else {
+    const search_side& stored = *other.side;
+    first_filter.emplace(budget, stored.newest_size(), options.filter_bits);
+    first_filter->add_all(stored.cache.cubes(), stored.level_start, stored.level_end);
+  }
+  if (progress != nullptr) progress->step(++step, steps, positions);
+  sift_side(first, *first_filter, both ? &*second_filter : nullptr, budget,
+            options.most_per_range, first_sifted);
+  positions += first.side->ranges->children();
+  if (both) {
+    // A filter no longer needed gives its memory to what comes next.
+    if (first.entries) first_filter.reset();
+    if (progress != nullptr) progress->step(++step, steps, positions);
+    sift_side(other, *second_filter, nullptr, budget, options.most_per_range, second_sifted);
+    positions += other.side->ranges->children();
+    if (other.entries) second_filter.reset();
+  }
+  if (options.kept != nullptr) {
+    *options.kept += range_built_level::sifted_total(*first_sifted);
+    if (both) *options.kept += range_built_level::sifted_total(*second_sifted);
+  }
+
+  if (!sources[0].built_in_ranges() && !sources[1].built_in_ranges()) {
+    if (options.ranges_used != nullptr) ++*options.ranges_used;
+    return find_sequence(sources[0].whole(), sources[1].whole(), max_count, sink);
+  }
 
   // Ranges of whole buckets, each as large as the buffer allows. A bucket
   // holds whole runs of one position, so no run is ever cut.
+  const range_built_level* built = forward.ranges ? forward.ranges.get() : backward.ranges.get();
+  const std::size_t buckets = built->buckets();
+  const int shift = built->bucket_shift();
+  const auto kept_in = [&sources](std::size_t b) {
+    return sources[0].in_bucket(b) + sources[1].in_bucket(b);
+  };
+  std::uint64_t total = 0;
+  for (std::size_t b = 0; b < buckets; ++b) total += kept_in(b);
+  const std::size_t capacity = entries_room(budget, options.most_per_range, total);
   std::vector<std::size_t> cuts = {0};
   std::uint64_t in_range = 0;
   for (std::size_t b = 0; b < buckets; ++b) {
-    const std::uint64_t n = children(b);
+    const std::uint64_t n = kept_in(b);
     if (n > capacity) fail(kOutOfMemory);
     if (in_range + n > capacity) {
       cuts.push_back(b);
@@ -106,9 +218,9 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
     in_range += n;
   }
   cuts.push_back(buckets);
-  if (ranges_used != nullptr) *ranges_used += cuts.size() - 1;
+  if (options.ranges_used != nullptr) *options.ranges_used += cuts.size() - 1;
 
-  EntryArena buffer(budget, std::max<std::size_t>(capacity, 1));
+  EntryArena buffer(budget, capacity);
   bool stopped = false;
   const SequenceSink counted = [&sink, &stopped](std::span<const int> moves) {
     const bool go_on = sink(moves);
@@ -116,13 +228,13 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
     return go_on;
   };
   std::int64_t found = 0;
-  std::uint64_t positions = 0;
+  const std::uint64_t all_steps = step + cuts.size() - 1;
   for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
-    if (progress != nullptr) progress->step(k + 1, cuts.size() - 1, positions);
-    for (std::size_t b = cuts[k]; b < cuts[k + 1]; ++b) positions += children(b);
+    if (progress != nullptr) progress->step(++step, all_steps, positions);
+    for (std::size_t b = cuts[k]; b < cuts[k + 1]; ++b) positions += kept_in(b);
     LevelRange parts[2];
-    std::size_t used = level_part(forward, cuts[k], cuts[k + 1], shift, buffer.data(), parts[0]);
-    level_part(backward, cuts[k], cuts[k + 1], shift, buffer.data() + used, parts[1]);
+    const std::size_t used = sources[0].part(cuts[k], cuts[k + 1], shift, buffer.data(), parts[0]);
+    sources[1].part(cuts[k], cuts[k + 1], shift, buffer.data() + used, parts[1]);
     found += find_sequence(parts[0], parts[1], max_count - found, counted);
     // A limit of 0 or less, like 1, stops at the first sequence found.
     if ((found > 0 && found >= max_count) || stopped) break;

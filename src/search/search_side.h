@@ -11,6 +11,7 @@
 #include "search/join.h"
 #include "search/legal_moves.h"
 #include "search/level_cache.h"
+#include "search/position_filter.h"
 #include "search/progress.h"
 
 namespace tessel {
@@ -53,16 +54,32 @@ struct search_side {
   std::uint64_t stored() const { return level_end; }
 };
 
+// How join_newest may go about range-built levels, and what it reports.
+struct RangeJoinOptions {
+  // Most entries held for one key range (0: as many as the budget allows),
+  // and the size of the position filters in bits (0: by level and budget).
+  // Tests lower them so that levels are cut into many ranges.
+  std::size_t most_per_range = 0;
+  int filter_bits = 0;
+  std::uint64_t* ranges_used = nullptr;  // adds the key ranges joined
+  std::uint64_t* range_joins = nullptr;  // adds 1 for a join of a range-built level
+  std::uint64_t* kept = nullptr;         // adds the children of range-built levels kept
+  Progress* progress = nullptr;
+};
+
 // Joins the newest levels of two sides as find_sequence does, also when one
-// or both are range-built: then the key space is walked in ranges of whole
-// buckets, in increasing order; for each range the range-built levels are
-// built in one buffer from what the budget has left, the stored levels give
-// their matching slices, and the two are joined. The output is that of a
-// join of the stored levels. `most_per_range` (children of one range, 0:
-// as many as fit) is for tests. Adds the number of ranges to *ranges_used.
+// or both are range-built. A range-built level is never made whole: one
+// pass over its parents keeps only the children whose position a filter of
+// the other side's level may hold (with two range-built levels, the forward
+// children fill a filter first, the backward children are sifted through
+// it, and the forward children then through a filter of the backward ones
+// kept). The children kept, sorted, are exactly the level's entries of
+// those positions, so joining them gives the join of the stored levels.
+// When the kept children do not fit in the budget, the key space is walked
+// in ranges of whole buckets, in increasing order, each built again from
+// the parents through the same filters.
 std::int64_t join_newest(const search_side& forward, const search_side& backward,
                          std::int64_t max_count, const SequenceSink& sink, MemoryBudget& budget,
-                         std::size_t most_per_range = 0, std::uint64_t* ranges_used = nullptr,
-                         Progress* progress = nullptr);
+                         const RangeJoinOptions& options = {});
 
 }  // namespace tessel

@@ -20,6 +20,8 @@ struct SearchStats {
   std::uint64_t stored = 0;        // entries stored, all searches
   std::uint64_t stored_peak = 0;   // entries stored by the largest search
   std::uint64_t ranges = 0;        // key ranges joined (1 per join of stored levels)
+  std::uint64_t range_joins = 0;   // joins of range-built levels
+  std::uint64_t kept = 0;          // children of range-built levels kept for their joins
 };
 
 class SearchSession {
@@ -36,6 +38,10 @@ class SearchSession {
   // budget allows). Tests lower it to cut levels into many ranges.
   std::size_t most_per_range() const { return most_per_range_; }
   void set_most_per_range(std::size_t n) { most_per_range_ = n; }
+  // Bits of the position filters of range-built levels (0: sized to the
+  // level and the budget). Tests lower it so that many children pass.
+  int filter_bits() const { return filter_bits_; }
+  void set_filter_bits(int bits) { filter_bits_ = bits; }
 
   // Informational messages: "INFO: ", the text and a line end, unless
   // switched off.
@@ -60,6 +66,7 @@ class SearchSession {
   SearchStats stats_;
   bool print_info_ = true;
   std::size_t most_per_range_ = 0;
+  int filter_bits_ = 0;
   std::unique_ptr<Progress> progress_;
 };
 
