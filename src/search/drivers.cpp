@@ -50,7 +50,9 @@ void solve(const Cube& first, const Cube& second, search_parameters parameters,
       }
     } shown{session.progress()};
     if (shown.progress != nullptr) shown.progress->begin(levels + 1);
-    sides[static_cast<std::size_t>(levels % 2)].grow_or_plan(session.legal());
+    // This side grows again two lengths on, if the search goes on so far.
+    const bool last = levels + 3 > parameters.max_depth_of_search;
+    sides[static_cast<std::size_t>(levels % 2)].grow_or_plan(session.legal(), last);
     ++levels;
     session.info("Searching " + std::to_string(levels) + " move solutions...");
     found_total += join(sides, wanted - found_total,

@@ -336,14 +336,14 @@ struct range_built_level::Plan {
 // does not fit in the budget is not written: its plan is handed back, from
 // which any run of its buckets can be built later.
 new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, std::size_t end,
-                                     int direction, const LegalMoves& legal) {
+                                     int direction, const LegalMoves& legal, bool never_grown) {
   auto choice = std::make_unique<const MoveChoice>(
       legal, direction, pieces_all_distinct(unpack_cube(cache.cubes()[0])));
   const std::size_t base = end + 1;
   auto plan = std::make_unique<LevelPlan>(start, end, choice->root_count);
   count_children(*plan, cache.cubes(), *choice);
   std::size_t total = place_children(*plan);
-  if (!cache.can_hold(base + total + 1)) {
+  if (!cache.can_hold(base + total + 1) || (never_grown && total >= kLeastPlannedChildren)) {
     if (plan->bucket_bits != kLargeBucketBits) {
       plan = std::make_unique<LevelPlan>(start, end, choice->root_count, true);
       count_children(*plan, cache.cubes(), *choice);

@@ -146,10 +146,16 @@ struct new_level {
   std::unique_ptr<range_built_level> ranges;
 };
 
+// Levels with fewer children than this are stored whenever they fit.
+inline constexpr std::uint64_t kLeastPlannedChildren = std::uint64_t{1} << 22;
+
 // generate_new_level, except that a level the budget cannot hold is not an
-// error: it is planned and returned as a range-built level.
+// error: it is planned and returned as a range-built level. With
+// `never_grown`, so is a level of kLeastPlannedChildren children or more
+// that fits: no level will be grown from it.
 new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, std::size_t end,
-                                     int direction, const LegalMoves& legal);
+                                     int direction, const LegalMoves& legal,
+                                     bool never_grown = false);
 
 // Within every run of one position in [begin, end), keeps only the first
 // entry for each last move; compacts in place and returns the new end.

@@ -28,10 +28,11 @@ std::size_t search_side::grow(const LegalMoves& legal, level_step step) {
   return newest_size();
 }
 
-void search_side::grow_or_plan(const LegalMoves& legal) {
+void search_side::grow_or_plan(const LegalMoves& legal, bool last) {
   if (ranges) fail(kOutOfMemory);
   write_next_marker();
-  new_level level = generate_or_plan_new_level(cache, level_start, level_end, direction, legal);
+  new_level level =
+      generate_or_plan_new_level(cache, level_start, level_end, direction, legal, last);
   if (level.ranges) {
     ranges = std::move(level.ranges);
     return;
@@ -147,26 +148,32 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
   SideSource sources[2];  // forward, backward
   sources[0].side = &forward;
   sources[1].side = &backward;
-  // The side sifted first: the backward one when both are range-built.
-  SideSource& first = backward.ranges ? sources[1] : sources[0];
-  SideSource& other = backward.ranges ? sources[0] : sources[1];
+  // The side sifted first: the range-built one; when both are, the one
+  // with more children, through a filter of the other's children, so that
+  // the larger level is passed over once.
+  const bool backward_first =
+      backward.ranges &&
+      (!forward.ranges || backward.ranges->children() >= forward.ranges->children());
+  SideSource& first = backward_first ? sources[1] : sources[0];
+  SideSource& other = backward_first ? sources[0] : sources[1];
   const std::uint64_t steps = both ? 3 : 1;
   std::uint64_t step = 0, positions = 0;
 
   std::optional<PositionFilter> first_filter, second_filter;
   range_built_level::SiftedPtr first_sifted, second_sifted;
   if (both) {
-    const std::uint64_t children = forward.ranges->children();
+    const range_built_level& smaller = *other.side->ranges;
+    const std::uint64_t children = smaller.children();
     first_filter.emplace(budget, children, options.filter_bits);
     if (progress != nullptr) progress->step(++step, steps, positions);
-    forward.ranges->add_children(forward.cache.cubes(), *first_filter);
+    smaller.add_children(other.side->cache.cubes(), *first_filter);
     positions += children;
-    // The backward children kept: about those that pass by chance, plus
-    // those that meet.
+    // The children of the larger level kept: about those that pass by
+    // chance, plus those that meet.
     const double chance =
         std::min(1.0, static_cast<double>(children) / std::ldexp(1.0, first_filter->bits()));
     const auto expected = static_cast<std::uint64_t>(
-        static_cast<double>(backward.ranges->children()) * chance * 2) + (std::uint64_t{1} << 16);
+        static_cast<double>(first.side->ranges->children()) * chance * 2) + (std::uint64_t{1} << 16);
     second_filter.emplace(budget, expected, options.filter_bits);
   } else {
     const search_side& stored = *other.side;

@@ -44,7 +44,9 @@ struct search_side {
   // error: it becomes the newest level as a range-built level, and
   // level_start and level_end still bound its parent. A side cannot grow
   // past a range-built level: that ends with "ERROR: not enough memory".
-  void grow_or_plan(const LegalMoves& legal);
+  // With `last`, the side will not grow again, so a large level is left
+  // range-built even when it fits: its joins are cheaper than storing it.
+  void grow_or_plan(const LegalMoves& legal, bool last = false);
   bool range_built() const { return ranges != nullptr; }
 
   // The newest level; only for a side whose newest level is stored.
@@ -70,10 +72,10 @@ struct RangeJoinOptions {
 // Joins the newest levels of two sides as find_sequence does, also when one
 // or both are range-built. A range-built level is never made whole: one
 // pass over its parents keeps only the children whose position a filter of
-// the other side's level may hold (with two range-built levels, the forward
-// children fill a filter first, the backward children are sifted through
-// it, and the forward children then through a filter of the backward ones
-// kept). The children kept, sorted, are exactly the level's entries of
+// the other side's level may hold (with two range-built levels, the
+// children of the smaller fill a filter first, those of the larger are
+// sifted through it, and those of the smaller then through a filter of the
+// larger's kept). The children kept, sorted, are exactly the level's entries of
 // those positions, so joining them gives the join of the stored levels.
 // When the kept children do not fit in the budget, the key space is walked
 // in ranges of whole buckets, in increasing order, each built again from
