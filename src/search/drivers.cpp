@@ -1,11 +1,15 @@
 #include "search/drivers.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cube/masks.h"
 #include "cube/moves.h"
 #include "search/join.h"
+#include "search/packed_cube.h"
 #include "search/search_side.h"
 
 namespace tessel {
@@ -26,12 +30,53 @@ std::int64_t join(const std::array<search_side, 2>& sides, std::int64_t max_coun
                      session.most_per_range(), &session.stats().ranges, session.progress());
 }
 
+// The roots of one side of `solve`: its end cube and, when it may be
+// turned, its distinct turned forms, in cube-state order, each with the
+// text its sequences show for it ("(U2) ", or nothing for the unturned).
+struct SideRoots {
+  std::vector<PackedCube> packed;
+  std::vector<std::string> text;
+};
+
+constexpr int kU1 = 3, kU2 = 4, kU3 = 5;  // U, U2, U'
+
+// `before`: the sequences start from the end cube turned; otherwise they
+// end at it turned back, so that the turn after them reaches it.
+SideRoots side_roots(const Cube& end, bool turned, bool before) {
+  std::vector<std::pair<PackedCube, std::string>> roots = {{pack_ce(end, 0), std::string()}};
+  if (turned) {
+    for (int turn : {kU1, kU2, kU3}) {
+      const Cube root = apply_move(before ? turn : reverse_rotation(turn), end);
+      const PackedCube packed = pack_ce(root, 0);
+      if (std::any_of(roots.begin(), roots.end(),
+                      [&packed](const auto& r) { return same_cube_state(r.first, packed); }))
+        continue;
+      std::string text = "(";
+      text += all_rotations_s[static_cast<std::size_t>(turn)];
+      text += ") ";
+      roots.emplace_back(packed, std::move(text));
+    }
+    std::sort(roots.begin(), roots.end(),
+              [](const auto& a, const auto& b) { return cube_state_less(a.first, b.first); });
+  }
+  SideRoots side;
+  for (auto& [packed, text] : roots) {
+    side.packed.push_back(packed);
+    side.text.push_back(std::move(text));
+  }
+  return side;
+}
+
 }  // namespace
 
 void solve(const Cube& first, const Cube& second, search_parameters parameters,
            SearchSession& session) {
-  std::array<search_side, 2> sides = {search_side(first, kForward, session.budget()),
-                                      search_side(second, kBackward, session.budget())};
+  const bool pre = parameters.auf == Auf::pre || parameters.auf == Auf::both;
+  const bool post = parameters.auf == Auf::post || parameters.auf == Auf::both;
+  const SideRoots from = side_roots(first, pre, true);
+  const SideRoots to = side_roots(second, post, false);
+  std::array<search_side, 2> sides = {search_side(from.packed, kForward, session.budget()),
+                                      search_side(to.packed, kBackward, session.budget())};
   int levels = 0;
   std::int64_t found_total = 0;
   const std::int64_t wanted = parameters.max_number_of_sequences;
@@ -48,8 +93,10 @@ void solve(const Cube& first, const Cube& second, search_parameters parameters,
     ++levels;
     session.info("Searching " + std::to_string(levels) + " move solutions...");
     found_total += join(sides, wanted - found_total,
-                        [&session](std::span<const int> moves) {
-                          session.write_line(sequence_text(moves) + "\n");
+                        [&session, &from, &to](std::span<const int> moves) {
+                          const SequenceRoots roots = roots_of_sequence();
+                          session.write_line(from.text[roots.forward] + sequence_text(moves) +
+                                             to.text[roots.backward] + "\n");
                           return true;
                         },
                         session);

@@ -13,6 +13,17 @@ search_side::search_side(const Cube& root, int dir, MemoryBudget& budget)
   cache.cubes()[0] = pack_ce(root, 0);
 }
 
+search_side::search_side(std::span<const PackedCube> roots, int dir, MemoryBudget& budget)
+    : cache(budget), level_end(roots.size()), direction(dir) {
+  if (roots.empty()) fail("ERROR: Bug found, a search side without a root\n");
+  cache.reserve(roots.size() + 1);
+  for (std::size_t i = 0; i < roots.size(); ++i) {
+    if (unpack_last_move(roots[i]) != 0 || (i > 0 && !cube_state_less(roots[i - 1], roots[i])))
+      fail("ERROR: Bug found, search roots out of order\n");
+    cache.cubes()[i] = roots[i];
+  }
+}
+
 void search_side::write_next_marker() {
   cache.reserve(level_end + 1);
   cache.cubes()[level_end] = level_marker(level_start);
