@@ -92,14 +92,15 @@ void solve(const Cube& first, const Cube& second, search_parameters parameters,
     sides[static_cast<std::size_t>(levels % 2)].grow_or_plan(session.legal());
     ++levels;
     session.info("Searching " + std::to_string(levels) + " move solutions...");
-    found_total += join(sides, wanted - found_total,
-                        [&session, &from, &to](std::span<const int> moves) {
-                          const SequenceRoots roots = roots_of_sequence();
-                          session.write_line(from.text[roots.forward] + sequence_text(moves) +
-                                             to.text[roots.backward] + "\n");
-                          return true;
-                        },
-                        session);
+    found_total += join(
+        sides, wanted - found_total,
+        [&session, &from, &to](std::span<const int> moves) {
+          const SequenceRoots roots = roots_of_sequence();
+          session.write_line(from.text[roots.forward] + sequence_text(moves) +
+                             to.text[roots.backward] + "\n");
+          return true;
+        },
+        session);
     if (found_total >= wanted) break;
     if (found_total > 0 && parameters.max_depth_after_first_match >= 0 &&
         static_cast<std::int64_t>(parameters.max_depth_after_first_match) + levels <
