@@ -45,9 +45,7 @@ std::string show(const Line& l) {
          (l.post.empty() ? "" : "(" + l.post + ") ");
 }
 
-bool is_turn_word(const std::string& w) {
-  return w == "(U)" || w == "(U2)" || w == "(U')";
-}
+bool is_turn_word(const std::string& w) { return w == "(U)" || w == "(U2)" || w == "(U')"; }
 
 // Splits the sequence lines of a silent search; every line must be the
 // turn before, each move followed by a blank, the turn after, as shown.
@@ -105,8 +103,8 @@ int axis(int m) { return (m / 3) % 3; }
 // index order, no move that leaves the cube as it is) from a turned first
 // cube to a turned second cube, with its turns.
 void enumerate(const Cube& c, const std::string& pre, std::vector<int>& path, int depth,
-               const std::vector<int>& moves,
-               const std::vector<std::pair<std::string, Cube>>& ends, std::multiset<Line>& out) {
+               const std::vector<int>& moves, const std::vector<std::pair<std::string, Cube>>& ends,
+               std::multiset<Line>& out) {
   if (!path.empty())
     for (const auto& [post, end] : ends)
       if (c == end) out.insert({pre, path, post});
@@ -187,10 +185,10 @@ std::vector<AufCase> auf_cases() {
       {"oll_post_one_root", moved(kOll, "R U R'"), kOll, Auf::post, "RU", 7, 1, 1},
       {"oll_pre", moved(kOll, "R U2 R'"), kOll, Auf::pre, "RU", 7, 4, 1},
       {"oll_both", moved(kOll, "F R U R'"), kOll, Auf::both, "RUF", 6, 4, 1},
-      {"headlights_two_roots_post", moved(kHeadlights, "R U"), kHeadlights, Auf::post, "RUF", 6,
-       1, 2},
-      {"headlights_two_roots_pre", kHeadlights, moved(kHeadlights, "F U R"), Auf::pre, "RUF", 6,
-       2, 1},
+      {"headlights_two_roots_post", moved(kHeadlights, "R U"), kHeadlights, Auf::post, "RUF", 6, 1,
+       2},
+      {"headlights_two_roots_pre", kHeadlights, moved(kHeadlights, "F U R"), Auf::pre, "RUF", 6, 2,
+       1},
       {"f2l_both", moved(f2l, "R U' R' U"), f2l, Auf::both, "RUF", 6, 4, 1},
       {"f2l_post_one_root", moved(f2l, "R U R'"), f2l, Auf::post, "RUF", 6, 1, 1},
       {"slices_both", moved(solved, "M U r"), solved, Auf::both, "RUMr", 5, 4, 4},
@@ -210,8 +208,10 @@ TEST_P(AufSearch, PrintsWhatAnEnumerationFindsOnce) {
   ASSERT_EQ(turned(c.first, pre, true).size(), c.first_roots);
   ASSERT_EQ(turned(c.second, post, false).size(), c.second_roots);
 
-  const std::vector<Line> printed = parse_lines(run_solve(c.first, c.second, c.auf, c.depth, c.generator));
-  const std::multiset<Line> expected = brute_force(c.first, c.second, c.auf, c.depth, moves_of(c.generator));
+  const std::vector<Line> printed =
+      parse_lines(run_solve(c.first, c.second, c.auf, c.depth, c.generator));
+  const std::multiset<Line> expected =
+      brute_force(c.first, c.second, c.auf, c.depth, moves_of(c.generator));
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(std::multiset<Line>(printed.begin(), printed.end()), expected);
   EXPECT_EQ(std::set<Line>(printed.begin(), printed.end()).size(), printed.size())
@@ -279,8 +279,7 @@ TEST(AufSearch, TargetsAUTurnKeepGiveThePlainOutput) {
   };
   for (const Plain& p : {Plain{moved(f2l, "R U R' U' F"), f2l, Auf::post},
                          Plain{moved(kOll, "F R U R' U' F'"), kOll, Auf::post},
-                         Plain{f2l, moved(f2l, "R U' R'"), Auf::pre},
-                         Plain{f2l, f2l, Auf::both}}) {
+                         Plain{f2l, moved(f2l, "R U' R'"), Auf::pre}, Plain{f2l, f2l, Auf::both}}) {
     const std::string plain = run_solve(p.first, p.second, Auf::off, 7, "RUF");
     EXPECT_EQ(run_solve(p.first, p.second, p.auf, 7, "RUF"), plain);
     if (!(p.first == p.second)) {
@@ -296,10 +295,31 @@ TEST(AufSearch, CountLimitCountsLines) {
   const std::vector<Line> lines = parse_lines(all);
   ASSERT_GT(lines.size(), 10u);
   for (int n : {1, 2, 7}) {
-    const std::vector<Line> some = parse_lines(run_solve(first, full_cube(), Auf::both, 6, "RUF", n));
+    const std::vector<Line> some =
+        parse_lines(run_solve(first, full_cube(), Auf::both, 6, "RUF", n));
     ASSERT_EQ(some.size(), static_cast<std::size_t>(n));
     EXPECT_TRUE(std::equal(some.begin(), some.end(), lines.begin()));
   }
+}
+
+// The algorithm set of the README, line for line.
+TEST(AufSearch, ReadmeAlgorithmSet) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"R U R' U R U2 R'", "R U2 R' U' R U' R' (U') \n"},
+      {"R U2 R' U' R U' R'", "R U R' U R U2 R' (U') \n"},
+      {"F R U R' U' F'", "F U R U' R' F' (U') \n"},
+      {"R U R' U R U' R' U R U2 R'", "R U2 R' U' R U R' U' R U' R' (U') \n"},
+  };
+  for (const auto& [c, line] : cases) {
+    const auto r = test::run("U " + c + " set_gen RUF set_auf post set da 0 solve", {"--silent"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, line) << c;
+  }
+  const auto r = test::run(
+      "init_empty_cube add_f2l add_corners_orientation add_edges_orientation R U R' U R U2 R' "
+      "set_gen RU set_auf pre set d 7 solve",
+      {"--silent"});
+  EXPECT_EQ(r.out, "(U') R' U' R U' R' U2 R \nR U2 R' U' R U' R' \n");
 }
 
 // A side with several roots holds, at every level, the union of the levels
@@ -318,7 +338,8 @@ TEST(SeveralRoots, LevelsAreTheUnionOfOneSidePerRoot) {
     search_side joint(packed, direction, budget);
     EXPECT_EQ(joint.level_end, 4u);
     std::vector<std::unique_ptr<search_side>> single;
-    for (const Cube& r : roots) single.push_back(std::make_unique<search_side>(r, direction, budget));
+    for (const Cube& r : roots)
+      single.push_back(std::make_unique<search_side>(r, direction, budget));
     for (int level = 1; level <= 4; ++level) {
       joint.grow(legal);
       std::set<std::pair<std::uint64_t, std::uint64_t>> expected;
@@ -330,9 +351,11 @@ TEST(SeveralRoots, LevelsAreTheUnionOfOneSidePerRoot) {
       std::vector<std::pair<std::uint64_t, std::uint64_t>> got;
       for (std::size_t i = joint.level_start; i < joint.level_end; ++i)
         got.emplace_back(joint.cache.cubes()[i].hi, joint.cache.cubes()[i].lo);
-      EXPECT_TRUE(std::is_sorted(got.begin(), got.end(), [](const auto& a, const auto& b) {
-        return cube_state_less({a.second, a.first}, {b.second, b.first});
-      })) << "level " << level;
+      EXPECT_TRUE(std::is_sorted(got.begin(), got.end(),
+                                 [](const auto& a, const auto& b) {
+                                   return cube_state_less({a.second, a.first}, {b.second, b.first});
+                                 }))
+          << "level " << level;
       EXPECT_EQ(got.size(), expected.size()) << "level " << level;
       EXPECT_EQ(std::set(got.begin(), got.end()), expected) << "level " << level;
     }
@@ -359,8 +382,9 @@ TEST(SeveralRoots, PathsEndAtTheirRoots) {
       const auto path = list.path(k);
       ASSERT_LT(list.root(k), packed.size());
       const Cube root = unpack_cube(packed[list.root(k)]);
-      EXPECT_TRUE(same_cube_state(
-          pack_ce(test::apply_sequence(root, {path.begin(), path.end()}), 0), side.cache.cubes()[i]));
+      EXPECT_TRUE(
+          same_cube_state(pack_ce(test::apply_sequence(root, {path.begin(), path.end()}), 0),
+                          side.cache.cubes()[i]));
       first_moves_u += path[0] / 3 == 1 ? 1 : 0;
       ++paths;
     }
