@@ -139,6 +139,9 @@ TEST(CommandTable, InterpreterAcceptsEveryWordWithItsArgument) {
       case CommandArgument::choice:
         input += " post";
         break;
+      case CommandArgument::stickers:
+        input += " UUUUUUUUURRRRRRRRRFFFFFFFFFDDDDDDDDDLLLLLLLLLBBBBBBBBB";
+        break;
     }
     input.append(" ").append(end_word);
     SCOPED_TRACE(input);

@@ -10,6 +10,7 @@
 #include "cube/display.h"
 #include "cube/masks.h"
 #include "cube/moves.h"
+#include "cube/stickers.h"
 #include "search/packed_cube.h"
 
 namespace tessel {
@@ -92,7 +93,7 @@ void set_auf(CommandContext& c, const std::string& word) {
 using A = CommandArgument;
 using Args = const std::string&;
 
-const std::array<Command, 22> kCommands = {{
+const std::array<Command, 23> kCommands = {{
     {"calculate_repetitions", A::none, "", "count the runs of the move history back to the target",
      calculate_repetitions},
     {"print", A::none, "", "show the current cube (pictures on standard error)", print},
@@ -105,6 +106,12 @@ const std::array<Command, 22> kCommands = {{
      [](CommandContext& c, Args) { reset_target(c, full_cube()); }},
     {"init_empty_cube", A::none, "", "target := empty cube, current := target, history emptied",
      [](CommandContext& c, Args) { reset_target(c, empty_cube()); }},
+    {"set_stickers", A::stickers, "STICKERS",
+     "current := the cube of 54 sticker letters (U R F D L B faces; X empty), history emptied",
+     [](CommandContext& c, Args text) {
+       c.current_state = cube_from_stickers(text);
+       c.move_history.clear();
+     }},
     {"init_to_current_state", A::none, "", "target := current cube, history emptied",
      [](CommandContext& c, Args) {
        c.starting_position = c.current_state;

@@ -36,6 +36,7 @@ enum class CommandArgument {
   word,      // one word
   setting,   // set's setting name, then (for a known name) a number
   choice,    // one word of a fixed few (set_auf: off, pre, post, both)
+  stickers,  // one word of 54 sticker letters
 };
 
 struct Command {
