@@ -136,6 +136,12 @@ TEST(CommandTable, InterpreterAcceptsEveryWordWithItsArgument) {
       case CommandArgument::setting:
         input += " d 3";
         break;
+      case CommandArgument::choice:
+        input += " post";
+        break;
+      case CommandArgument::stickers:
+        input += " UUUUUUUUURRRRRRRRRFFFFFFFFFDDDDDDDDDLLLLLLLLLBBBBBBBBB";
+        break;
     }
     input.append(" ").append(end_word);
     SCOPED_TRACE(input);

@@ -10,6 +10,7 @@
 #include "cube/display.h"
 #include "cube/masks.h"
 #include "cube/moves.h"
+#include "cube/stickers.h"
 #include "search/packed_cube.h"
 
 namespace tessel {
@@ -80,20 +81,37 @@ void set(CommandContext& c, const std::string& name) {
   c.session.info(setting->confirmation.with(setting->store(c.parameters, value)));
 }
 
+// The words of set_auf, by the Auf value they stand for.
+constexpr std::array<std::string_view, 4> kAufWords = {"off", "pre", "post", "both"};
+
+void set_auf(CommandContext& c, const std::string& word) {
+  const auto* it = std::find(kAufWords.begin(), kAufWords.end(), word);
+  if (it == kAufWords.end()) fail("ERROR: wrong argument to set_auf\n");
+  c.parameters.auf = static_cast<Auf>(it - kAufWords.begin());
+}
+
 using A = CommandArgument;
 using Args = const std::string&;
 
-const std::array<Command, 21> kCommands = {{
+const std::array<Command, 23> kCommands = {{
     {"calculate_repetitions", A::none, "", "count the runs of the move history back to the target",
      calculate_repetitions},
     {"print", A::none, "", "show the current cube (pictures on standard error)", print},
     {"set", A::setting, "NAME N", "change a search setting (NAME below)", set},
     {"set_gen", A::word, "MOVES", "the moves searches may use (RUF, R2L2F2B2DU, ...)",
      [](CommandContext& c, Args moves) { c.session.legal().set_3gen(moves); }},
+    {"set_auf", A::choice, "off|pre|post|both",
+     "let searches turn U before and/or after a sequence (default off)", set_auf},
     {"init_full_cube", A::none, "", "target := solved cube, current := target, history emptied",
      [](CommandContext& c, Args) { reset_target(c, full_cube()); }},
     {"init_empty_cube", A::none, "", "target := empty cube, current := target, history emptied",
      [](CommandContext& c, Args) { reset_target(c, empty_cube()); }},
+    {"set_stickers", A::stickers, "STICKERS",
+     "current := the cube of 54 sticker letters (U R F D L B faces; X empty), history emptied",
+     [](CommandContext& c, Args text) {
+       c.current_state = cube_from_stickers(text);
+       c.move_history.clear();
+     }},
     {"init_to_current_state", A::none, "", "target := current cube, history emptied",
      [](CommandContext& c, Args) {
        c.starting_position = c.current_state;

@@ -32,9 +32,11 @@ struct CommandContext {
 };
 
 enum class CommandArgument {
-  none,     // nothing
-  word,     // one word
-  setting,  // set's setting name, then (for a known name) a number
+  none,      // nothing
+  word,      // one word
+  setting,   // set's setting name, then (for a known name) a number
+  choice,    // one word of a fixed few (set_auf: off, pre, post, both)
+  stickers,  // one word of 54 sticker letters
 };
 
 struct Command {

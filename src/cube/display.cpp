@@ -8,12 +8,6 @@ namespace tessel {
 
 namespace {
 
-// A face as a picture shows it: seen from outside, turned so that the side
-// next to face `top` is the top row and the side next to face `right` the
-// right column.
-struct FaceView {
-  int face, top, right;
-};
 // U, F, R the usual way; D, L, B as the service's second view ("m=xy") lays
 // them out: D with R along the top row, L and B with D on top.
 constexpr std::array<FaceView, 3> kFirstViews = {{{kU, kB, kR}, {kF, kU, kR}, {kR, kU, kB}}};
@@ -26,26 +20,10 @@ struct Picture {
   std::array<char, 3> centres;
 };
 
-// The face's stickers placed by where their pieces sit along the top and
-// the right of the view.
-template <std::size_t N, std::size_t P>
-constexpr void place_stickers(FaceText& text, const FaceView& v, const std::array<Piece<N>, P>& pieces) {
-  const auto& top = face_direction[static_cast<std::size_t>(v.top)];
-  const auto& right = face_direction[static_cast<std::size_t>(v.right)];
-  for (const auto& p : pieces)
-    for (int b : p)
-      if (face_of(b) == v.face) {
-        const Direction at = piece_position(p);
-        text[static_cast<std::size_t>((1 - dot(at, top)) * 3 + 1 + dot(at, right))] = b;
-      }
-}
-
 constexpr Picture picture(const std::array<FaceView, 3>& views) {
   Picture p{};
   for (std::size_t f = 0; f < 3; ++f) {
-    p.faces[f].fill(-1);
-    place_stickers(p.faces[f], views[f], edge_pieces);
-    place_stickers(p.faces[f], views[f], corner_pieces);
+    p.faces[f] = face_stickers(views[f]);
     p.centres[f] = colour_letters[static_cast<std::size_t>(views[f].face)];
   }
   return p;

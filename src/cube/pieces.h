@@ -74,6 +74,32 @@ constexpr Direction piece_position(const Piece<N>& p) {
   return d;
 }
 
+// A face as seen from outside, turned so that the side next to face `top`
+// is the top row and the side next to face `right` the right column.
+struct FaceView {
+  int face, top, right;
+};
+
+// The cube bytes of a face's stickers as a view shows them, row by row from
+// the top left; -1 for the centre, which no byte holds.
+constexpr std::array<int, 9> face_stickers(const FaceView& v) {
+  std::array<int, 9> text{};
+  text.fill(-1);
+  const auto& top = face_direction[static_cast<std::size_t>(v.top)];
+  const auto& right = face_direction[static_cast<std::size_t>(v.right)];
+  const auto place = [&](const auto& pieces) {
+    for (const auto& p : pieces)
+      for (int b : p)
+        if (face_of(b) == v.face) {
+          const Direction at = piece_position(p);
+          text[static_cast<std::size_t>((1 - dot(at, top)) * 3 + 1 + dot(at, right))] = b;
+        }
+  };
+  place(edge_pieces);
+  place(corner_pieces);
+  return text;
+}
+
 // The stickers of a corner from its reference sticker on, clockwise as seen
 // from outside the corner (UFR: U, R, F). Three faces a, b, c follow each
 // other clockwise when the determinant of their directions is negative.

@@ -1,11 +1,15 @@
 #include "search/drivers.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cube/masks.h"
 #include "cube/moves.h"
 #include "search/join.h"
+#include "search/packed_cube.h"
 #include "search/search_side.h"
 
 namespace tessel {
@@ -32,12 +36,53 @@ std::int64_t join(const std::array<search_side, 2>& sides, std::int64_t max_coun
   return join_newest(sides[0], sides[1], max_count, sink, session.budget(), options);
 }
 
+// The roots of one side of `solve`: its end cube and, when it may be
+// turned, its distinct turned forms, in cube-state order, each with the
+// text its sequences show for it ("(U2) ", or nothing for the unturned).
+struct SideRoots {
+  std::vector<PackedCube> packed;
+  std::vector<std::string> text;
+};
+
+constexpr int kU1 = 3, kU2 = 4, kU3 = 5;  // U, U2, U'
+
+// `before`: the sequences start from the end cube turned; otherwise they
+// end at it turned back, so that the turn after them reaches it.
+SideRoots side_roots(const Cube& end, bool turned, bool before) {
+  std::vector<std::pair<PackedCube, std::string>> roots = {{pack_ce(end, 0), std::string()}};
+  if (turned) {
+    for (int turn : {kU1, kU2, kU3}) {
+      const Cube root = apply_move(before ? turn : reverse_rotation(turn), end);
+      const PackedCube packed = pack_ce(root, 0);
+      if (std::any_of(roots.begin(), roots.end(),
+                      [&packed](const auto& r) { return same_cube_state(r.first, packed); }))
+        continue;
+      std::string text = "(";
+      text += all_rotations_s[static_cast<std::size_t>(turn)];
+      text += ") ";
+      roots.emplace_back(packed, std::move(text));
+    }
+    std::sort(roots.begin(), roots.end(),
+              [](const auto& a, const auto& b) { return cube_state_less(a.first, b.first); });
+  }
+  SideRoots side;
+  for (auto& [packed, text] : roots) {
+    side.packed.push_back(packed);
+    side.text.push_back(std::move(text));
+  }
+  return side;
+}
+
 }  // namespace
 
 void solve(const Cube& first, const Cube& second, search_parameters parameters,
            SearchSession& session) {
-  std::array<search_side, 2> sides = {search_side(first, kForward, session.budget()),
-                                      search_side(second, kBackward, session.budget())};
+  const bool pre = parameters.auf == Auf::pre || parameters.auf == Auf::both;
+  const bool post = parameters.auf == Auf::post || parameters.auf == Auf::both;
+  const SideRoots from = side_roots(first, pre, true);
+  const SideRoots to = side_roots(second, post, false);
+  std::array<search_side, 2> sides = {search_side(from.packed, kForward, session.budget()),
+                                      search_side(to.packed, kBackward, session.budget())};
   int levels = 0;
   std::int64_t found_total = 0;
   const std::int64_t wanted = parameters.max_number_of_sequences;
@@ -50,17 +95,22 @@ void solve(const Cube& first, const Cube& second, search_parameters parameters,
       }
     } shown{session.progress()};
     if (shown.progress != nullptr) shown.progress->begin(levels + 1);
-    // This side grows again two lengths on, if the search goes on so far.
-    const bool last = levels + 3 > parameters.max_depth_of_search;
+    // The last level the search grows is only joined, once: it need not
+    // be stored. (An earlier one would be joined again with the other
+    // side's next level, which sifts better against a stored level.)
+    const bool last = levels + 2 > parameters.max_depth_of_search;
     sides[static_cast<std::size_t>(levels % 2)].grow_or_plan(session.legal(), last);
     ++levels;
     session.info("Searching " + std::to_string(levels) + " move solutions...");
-    found_total += join(sides, wanted - found_total,
-                        [&session](std::span<const int> moves) {
-                          session.write_line(sequence_text(moves) + "\n");
-                          return true;
-                        },
-                        session);
+    found_total += join(
+        sides, wanted - found_total,
+        [&session, &from, &to](std::span<const int> moves) {
+          const SequenceRoots roots = roots_of_sequence();
+          session.write_line(from.text[roots.forward] + sequence_text(moves) +
+                             to.text[roots.backward] + "\n");
+          return true;
+        },
+        session);
     if (found_total >= wanted) break;
     if (found_total > 0 && parameters.max_depth_after_first_match >= 0 &&
         static_cast<std::int64_t>(parameters.max_depth_after_first_match) + levels <

@@ -14,14 +14,28 @@ namespace tessel {
 
 inline constexpr int kMaxSearchDepth = 22;
 
+// Which ends of a sequence `solve` may adjust by a U-layer turn (U, U2 or
+// U'), which is not part of the sequence: before it (the first cube turned
+// first), after it (the sequence reaches the second cube turned back), or
+// both.
+enum class Auf : std::int32_t { off, pre, post, both };
+
 struct search_parameters {
   std::int32_t max_number_of_sequences = 1000000;
   std::int32_t max_depth_after_first_match = -1;  // negative: no limit
   std::int32_t max_depth_of_search = kMaxSearchDepth;
+  Auf auf = Auf::off;
 };
 
 // Prints, shortest first, every sequence of legal moves that turns `first`
 // into `second`, with a progress line per length, within the limits.
+//
+// With parameters.auf, a side whose end cube a U turn changes starts from
+// the distinct cubes among it and its turned forms (the unturned first), all
+// in level 0: a sequence is printed once for each pair of roots, one per
+// side, that it joins, between the turns that make them: "(U2) R U R' (U') "
+// takes `first`, turned by U2, by R U R' and then U' to `second`. Lengths
+// count the sequence's moves only; a sequence of no moves is never printed.
 void solve(const Cube& first, const Cube& second, search_parameters parameters,
            SearchSession& session);
 

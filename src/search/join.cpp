@@ -11,7 +11,7 @@
 
 namespace tessel {
 
-void sequence_list::add_reverse_sequence(std::span<const int> reversed) {
+void sequence_list::add_reverse_sequence(std::span<const int> reversed, std::size_t root) {
   const int n = static_cast<int>(reversed.size());
   if (count == 0) length = n;
   if (n != length)
@@ -19,8 +19,15 @@ void sequence_list::add_reverse_sequence(std::span<const int> reversed) {
         "ERROR. Bug found. Internal assertion failed! Found sequences of different length on the "
         "same level.!\n");
   for (std::size_t i = reversed.size(); i-- > 0;) moves.push_back(reversed[i]);
+  roots.push_back(root);
   ++count;
 }
+
+namespace {
+thread_local SequenceRoots sequence_roots;
+}  // namespace
+
+SequenceRoots roots_of_sequence() { return sequence_roots; }
 
 namespace {
 
@@ -61,7 +68,8 @@ void collect_paths(sequence_list& list, std::vector<int>& path, const PackedCube
 // Collects the paths through `entry`, whose parents lie in the level
 // [parent_start, parent_end) of `cubes`. Paths that break the pruning rule
 // inside one side are not collected: a joined sequence containing one would
-// be dropped anyway.
+// be dropped anyway. The roots (level 0, which starts at index 0) are
+// exempt: the first move of a path may be any move.
 void collect_paths_from(sequence_list& list, std::vector<int>& path, const PackedCube& entry,
                         const PackedCube* cubes, std::size_t parent_start, std::size_t parent_end,
                         int direction) {
@@ -74,7 +82,8 @@ void collect_paths_from(sequence_list& list, std::vector<int>& path, const Packe
   if (i == parent_end) lost_parent();
   path.push_back(move);
   for (; i < parent_end && same_cube_state(cubes[i], key); ++i) {
-    if (i != 0 && is_forbidden_pair(move, unpack_last_move(cubes[i]), direction)) continue;
+    if (parent_start != 0 && is_forbidden_pair(move, unpack_last_move(cubes[i]), direction))
+      continue;
     collect_paths(list, path, cubes, parent_start, i, direction);
   }
   path.pop_back();
@@ -82,11 +91,11 @@ void collect_paths_from(sequence_list& list, std::vector<int>& path, const Packe
 
 void collect_paths(sequence_list& list, std::vector<int>& path, const PackedCube* cubes,
                    std::size_t level_start, std::size_t index, int direction) {
-  if (index == 0) {
-    list.add_reverse_sequence(path);
+  // Level 0 holds the roots, one entry each.
+  if (level_start == 0) {
+    list.add_reverse_sequence(path, index);
     return;
   }
-  if (level_start == 0) lost_parent();
   const std::size_t marker = level_start - 1;
   const std::size_t previous_start = marker_value(cubes[marker]);
   if (previous_start > marker) lost_parent();
@@ -104,7 +113,8 @@ void find_cache_sequence(sequence_list& list, std::vector<int>& path, const Pack
 void find_level_sequence(sequence_list& list, std::vector<int>& path, const LevelRange& level,
                          std::size_t index, int direction) {
   if (level.parents == nullptr) {
-    find_cache_sequence(list, path, level.cubes, level.start, index, direction);
+    find_cache_sequence(list, path, level.cubes, level.level_zero ? 0 : level.start, index,
+                        direction);
     return;
   }
   path.clear();
@@ -241,6 +251,7 @@ class SequenceJoiner {
           back_half[t] = reverse_rotation(bp[backward_length - 1 - t]);
         if (is_forbidden_sequence(joined_, kForward)) continue;
         ++found_;
+        sequence_roots = {sf_.root(k), sb.root(n)};
         const bool go_on = sink_(joined_);
         if (found_ >= max_count_ || !go_on) return false;
       }

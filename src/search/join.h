@@ -24,28 +24,36 @@ struct LevelRange {
   const PackedCube* parents = nullptr;
   std::size_t parent_start = 0;
   std::size_t parent_end = 0;
+  // A slice of level 0 that need not start at index 0.
+  bool level_zero = false;
 
-  // Whether entry i is a side's root (level 0, whose last move means nothing).
-  bool is_root(std::size_t i) const { return parents == nullptr && i == 0; }
+  // Whether entry i is a side's root: level 0 is the level that starts at
+  // index 0, and every entry of it is a root (whose last move means nothing).
+  bool is_root(std::size_t) const { return parents == nullptr && (start == 0 || level_zero); }
 };
 
-// Paths of one length, stored one after another in application order.
+// Paths of one length, stored one after another in application order,
+// each with the root it starts from (its index in level 0).
 struct sequence_list {
   int length = 0;
   std::size_t count = 0;
   std::vector<int> moves;
+  std::vector<std::size_t> roots;
 
   std::span<const int> path(std::size_t k) const {
     const auto n = static_cast<std::size_t>(length);
     return {moves.data() + k * n, n};
   }
-  // Appends a path given last move first. All paths must be equally long.
-  void add_reverse_sequence(std::span<const int> reversed);
+  std::size_t root(std::size_t k) const { return roots[k]; }
+  // Appends a path given last move first, from the root at index `root`.
+  // All paths must be equally long.
+  void add_reverse_sequence(std::span<const int> reversed, std::size_t root = 0);
   // Empties the list; the moves keep their room for the next paths.
   void clear() {
     length = 0;
     count = 0;
     moves.clear();
+    roots.clear();
   }
 };
 
@@ -67,6 +75,17 @@ void find_level_sequence(sequence_list& list, std::vector<int>& path, const Leve
 
 // Receives each accepted sequence; returns false to stop the join.
 using SequenceSink = std::function<bool(std::span<const int>)>;
+
+// The roots a sequence joins, as indices into level 0 of the forward and
+// the backward side (a side with one root: 0).
+struct SequenceRoots {
+  std::size_t forward = 0;
+  std::size_t backward = 0;
+};
+// The roots of the sequence a sink is being handed: valid while the sink
+// runs, on the thread that runs it (the join hands every sequence on from
+// the thread that called it).
+SequenceRoots roots_of_sequence();
 
 // Joins two levels: every position in both is rebuilt into its forward and
 // backward paths; each forward path followed by the reversed, inverted

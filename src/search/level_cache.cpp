@@ -65,15 +65,21 @@ struct MoveChoice {
   std::uint8_t root_count = 0;
   // Moves known never to leave a cube of this search unchanged.
   std::array<bool, kMoveCount> never_unchanged{};
+  // Entries below this index are roots: level 0, when it is the level
+  // expanded (else 0).
+  std::size_t roots_end = 0;
 
-  // The moves entry i (the root when 0), reached by `previous`, is expanded by.
+  // The moves entry i (a root: every legal move), reached by `previous`, is
+  // expanded by.
   std::pair<const std::uint8_t*, unsigned> moves_for(std::size_t i, int previous) const {
-    if (i == 0) return {root.data(), root_count};
+    if (i < roots_end) return {root.data(), root_count};
     const auto p = static_cast<std::size_t>(previous < kMoveCount ? previous : 0);
     return {after[p].data(), count_after[p]};
   }
 
-  MoveChoice(const LegalMoves& legal, int direction, bool distinct_pieces) {
+  // `roots_end`: the end of level 0 when level 0 is expanded, else 0.
+  MoveChoice(const LegalMoves& legal, int direction, bool distinct_pieces, std::size_t roots)
+      : roots_end(roots) {
     for (std::size_t m = 0; m < kMoveCount; ++m)
       never_unchanged[m] = distinct_pieces && !packed_moves[m].relabels;
     std::uint64_t seen = 0;
@@ -337,8 +343,10 @@ struct range_built_level::Plan {
 // which any run of its buckets can be built later.
 new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, std::size_t end,
                                      int direction, const LegalMoves& legal, bool never_grown) {
+  // Level 0 (the level at index 0) holds the roots, which every legal move
+  // expands; all roots hold the same pieces.
   auto choice = std::make_unique<const MoveChoice>(
-      legal, direction, pieces_all_distinct(unpack_cube(cache.cubes()[0])));
+      legal, direction, pieces_all_distinct(unpack_cube(cache.cubes()[0])), start == 0 ? end : 0);
   const std::size_t base = end + 1;
   auto plan = std::make_unique<LevelPlan>(start, end, choice->root_count);
   count_children(*plan, cache.cubes(), *choice);

@@ -7,6 +7,10 @@
 //   e1             marker of level 2: low word 2 (start of level 1)
 //   e1+1 .. e2-1   level 2, and so on.
 //
+// Level 0 may also hold several roots, [0, r) in cube-state order, each with
+// last move 0; the marker of level 1 then stands at index r. Level 0 is
+// the level that starts at index 0: every entry of it is a root.
+//
 // Every level is sorted in cube-state order; entries of one position keep
 // the order in which they were generated (parent index, then legal-list
 // position), and no two entries of one position share a last move. A marker
@@ -66,7 +70,7 @@ constexpr std::size_t marker_value(const PackedCube& marker) {
 }
 
 // Expands the level [start, end) by every legal move the pruning rule
-// allows (the root at index 0 is exempt), drops moves that change nothing,
+// allows (the roots of level 0 are exempt), drops moves that change nothing,
 // writes the new level at [end + 1, result) in the order described above
 // and returns its end. Index `end` must already hold the new level's marker.
 std::size_t generate_new_level(growing_cache& cache, std::size_t start, std::size_t end,

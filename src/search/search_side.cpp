@@ -15,6 +15,17 @@ search_side::search_side(const Cube& root, int dir, MemoryBudget& budget)
   cache.cubes()[0] = pack_ce(root, 0);
 }
 
+search_side::search_side(std::span<const PackedCube> roots, int dir, MemoryBudget& budget)
+    : cache(budget), level_end(roots.size()), direction(dir) {
+  if (roots.empty()) fail("ERROR: Bug found, a search side without a root\n");
+  cache.reserve(roots.size() + 1);
+  for (std::size_t i = 0; i < roots.size(); ++i) {
+    if (unpack_last_move(roots[i]) != 0 || (i > 0 && !cube_state_less(roots[i - 1], roots[i])))
+      fail("ERROR: Bug found, search roots out of order\n");
+    cache.cubes()[i] = roots[i];
+  }
+}
+
 void search_side::write_next_marker() {
   cache.reserve(level_end + 1);
   cache.cubes()[level_end] = level_marker(level_start);
@@ -85,8 +96,8 @@ struct SideSource {
     const auto lo = static_cast<std::size_t>(std::lower_bound(begin, end, first, below) - cubes);
     const auto hi = static_cast<std::size_t>(std::lower_bound(begin, end, last, below) - cubes);
     if (side->level_start == 0) {
-      // Level 0, the root alone: keeps its place, so the root is known.
-      out = {cubes, lo, hi};
+      // Level 0, the roots: a slice of them is still level 0.
+      out = {cubes, lo, hi, nullptr, 0, 0, true};
       return 0;
     }
     const std::size_t marker = side->level_start - 1;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 
 #include "cube/cube_state.h"
 #include "search/entry_arena.h"
@@ -22,7 +23,8 @@ using level_step = std::size_t (*)(growing_cache& cache, std::size_t start, std:
                                    int direction, const LegalMoves& legal);
 
 // The root at index 0 (last move 0), then each level behind its marker.
-// At first the newest level is level 0, the root alone: [0, 1).
+// At first the newest level is level 0, the root alone: [0, 1) (or the
+// roots: [0, r)).
 struct search_side {
   growing_cache cache;
   std::size_t level_start = 0;  // first entry of the newest level
@@ -31,6 +33,10 @@ struct search_side {
   std::unique_ptr<range_built_level> ranges;  // the newest level, when not stored
 
   search_side(const Cube& root, int direction, MemoryBudget& budget);
+  // A side with several roots, all in level 0: distinct packed cubes (last
+  // move 0) in cube-state order, holding the same pieces (turns of one
+  // cube). Its levels are the union of the levels of one side per root.
+  search_side(std::span<const PackedCube> roots, int direction, MemoryBudget& budget);
 
   // Writes the next level's marker at level_end, making room for it, and
   // builds that level with `step`; it becomes the newest. Returns its size.
