@@ -120,30 +120,31 @@ TEST(CommandTable, WordsAreDistinctAndNoMoveName) {
   EXPECT_EQ(find_command("add_edge "), nullptr);
 }
 
+// An argument of each kind, with the blank before it.
+std::string_view sample_argument(CommandArgument kind) {
+  switch (kind) {
+    case CommandArgument::none:
+      return "";
+    case CommandArgument::word:
+      return " DF";
+    case CommandArgument::setting:
+      return " d 3";
+    case CommandArgument::choice:
+      return " post";
+    case CommandArgument::stickers:
+      return " UUUUUUUUURRRRRRRRRFFFFFFFFFDDDDDDDDDLLLLLLLLLBBBBBBBBB";
+  }
+  return "";
+}
+
 // Each command word, with an argument of the kind the table gives, runs
 // and reads exactly that argument: the word after it is the one reported
 // as unknown.
 TEST(CommandTable, InterpreterAcceptsEveryWordWithItsArgument) {
   const std::string end_word = "no_such_command";
   for (const Command& c : commands()) {
-    std::string input(c.word);
-    switch (c.argument) {
-      case CommandArgument::none:
-        break;
-      case CommandArgument::word:
-        input += " DF";
-        break;
-      case CommandArgument::setting:
-        input += " d 3";
-        break;
-      case CommandArgument::choice:
-        input += " post";
-        break;
-      case CommandArgument::stickers:
-        input += " UUUUUUUUURRRRRRRRRFFFFFFFFFDDDDDDDDDLLLLLLLLLBBBBBBBBB";
-        break;
-    }
-    input.append(" ").append(end_word);
+    const std::string input =
+        std::string(c.word).append(sample_argument(c.argument)).append(" ").append(end_word);
     SCOPED_TRACE(input);
     std::istringstream in(input);
     std::ostringstream out, err;

@@ -24,7 +24,7 @@ Cube moved(const Cube& c, const std::string& moves) {
 
 struct RangeCase {
   const char* name;
-  Cube target;          // the second cube
+  Cube target;           // the second cube
   const char* scramble;  // moves applied to the target: the first cube
   const char* gen;       // set_gen word
   int depth;
@@ -132,8 +132,8 @@ TEST_P(RangeBuilt, SameOutputAsStoredLevels) {
           EXPECT_EQ(r.error, kOutOfMemory);
           continue;
         }
-        EXPECT_EQ(r.out, stored.out) << threads << " threads, " << bits << " filter bits, "
-                                     << most << " per range";
+        EXPECT_EQ(r.out, stored.out)
+            << threads << " threads, " << bits << " filter bits, " << most << " per range";
         if (r.ranges >= r.range_joins + stored.ranges + 2) many_ranges = true;
       }
     }
@@ -168,6 +168,26 @@ TEST(RangeBuiltLevels, FilteredJoinNeedsOneRange) {
   EXPECT_EQ(ranged.out, stored.out);
 }
 
+// A sink for join_newest that records every sequence it is given.
+auto keep(std::vector<std::vector<int>>& into) {
+  return [&into](std::span<const int> moves) {
+    into.emplace_back(moves.begin(), moves.end());
+    return true;
+  };
+}
+
+// Two sides from `first` to the solved cube, grown `forward` and
+// `backward` levels with the given budget.
+struct GrownSides {
+  search_side f, b;
+  GrownSides(const Cube& first, const LegalMoves& legal, MemoryBudget& budget, int forward,
+             int backward)
+      : f(first, kForward, budget), b(full_cube(), kBackward, budget) {
+    for (int i = 0; i < forward; ++i) f.grow_or_plan(legal);
+    for (int i = 0; i < backward; ++i) b.grow_or_plan(legal);
+  }
+};
+
 // A level that would have to grow from a range-built level cannot: the
 // search ends with the memory message, after every line of the shorter
 // lengths.
@@ -188,24 +208,15 @@ TEST(RangeBuiltLevels, ZeroLimitStopsAtTheFirstSequenceOfAnyRange) {
   LegalMoves legal;
   legal.set_3gen("RUFLDB");
   std::vector<std::vector<int>> stored_found, ranged_found;
-  const auto keep = [](std::vector<std::vector<int>>& into) {
-    return [&into](std::span<const int> moves) {
-      into.emplace_back(moves.begin(), moves.end());
-      return true;
-    };
-  };
   {
     MemoryBudget budget;
-    search_side f(first, kForward, budget), b(full_cube(), kBackward, budget);
-    for (int i = 0; i < 5; ++i) f.grow_or_plan(legal);
-    for (int i = 0; i < 4; ++i) b.grow_or_plan(legal);
-    ASSERT_FALSE(f.range_built());
-    EXPECT_EQ(join_newest(f, b, 0, keep(stored_found), budget), 1);
+    GrownSides s(first, legal, budget, 5, 4);
+    ASSERT_FALSE(s.f.range_built());
+    EXPECT_EQ(join_newest(s.f, s.b, 0, keep(stored_found), budget), 1);
   }
   MemoryBudget budget(std::size_t{4} << 20);
-  search_side f(first, kForward, budget), b(full_cube(), kBackward, budget);
-  for (int i = 0; i < 5; ++i) f.grow_or_plan(legal);
-  for (int i = 0; i < 4; ++i) b.grow_or_plan(legal);
+  GrownSides s(first, legal, budget, 5, 4);
+  search_side &f = s.f, &b = s.b;
   ASSERT_TRUE(f.range_built());
   std::uint64_t ranges = 0;
   RangeJoinOptions options;
@@ -225,26 +236,17 @@ TEST(RangeBuiltLevels, BothSidesRangeBuilt) {
   LegalMoves legal;
   legal.set_3gen("RUFLDB");
   std::vector<std::vector<int>> stored_found;
-  const auto keep = [](std::vector<std::vector<int>>& into) {
-    return [&into](std::span<const int> moves) {
-      into.emplace_back(moves.begin(), moves.end());
-      return true;
-    };
-  };
   {
     MemoryBudget budget;
-    search_side f(first, kForward, budget), b(full_cube(), kBackward, budget);
-    for (int i = 0; i < 5; ++i) f.grow_or_plan(legal);
-    for (int i = 0; i < 5; ++i) b.grow_or_plan(legal);
-    join_newest(f, b, 1000000, keep(stored_found), budget);
+    GrownSides s(first, legal, budget, 5, 5);
+    join_newest(s.f, s.b, 1000000, keep(stored_found), budget);
   }
   ASSERT_GT(stored_found.size(), 10u);
   for (int bits : {0, 6, 12, 16}) {
     for (std::size_t most : {std::size_t{0}, std::size_t{5000}}) {
       MemoryBudget budget(std::size_t{8} << 20);
-      search_side f(first, kForward, budget), b(full_cube(), kBackward, budget);
-      for (int i = 0; i < 5; ++i) f.grow_or_plan(legal);
-      for (int i = 0; i < 5; ++i) b.grow_or_plan(legal);
+      GrownSides s(first, legal, budget, 5, 5);
+      search_side &f = s.f, &b = s.b;
       ASSERT_TRUE(f.range_built());
       ASSERT_TRUE(b.range_built());
       std::vector<std::vector<int>> found;
@@ -279,7 +281,8 @@ TEST(RangeBuiltLevels, MaxMemoryOptionEndToEnd) {
   EXPECT_EQ(plain.status, 0);
   EXPECT_EQ(small.status, 0);
   EXPECT_EQ(small.out, plain.out);
-  const auto past = test::run("R U F' L2 D B' R2 U' F D2 L' set d 11 solve", {"--max-memory", "4M"});
+  const auto past =
+      test::run("R U F' L2 D B' R2 U' F D2 L' set d 11 solve", {"--max-memory", "4M"});
   EXPECT_EQ(past.status, 1);
   const std::string tail = "INFO: Searching 10 move solutions...\n";
   ASSERT_NE(past.out.find(tail), std::string::npos);

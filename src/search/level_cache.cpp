@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -220,10 +220,11 @@ struct LevelPlan {
   // Bucket b spans [bucket[b], bucket[b + 1]) of the new level.
   std::vector<std::uint64_t> bucket;
 
-  LevelPlan(std::size_t start, std::size_t end, unsigned moves_per_parent, bool large_buckets = false) {
+  LevelPlan(std::size_t start, std::size_t end, unsigned moves_per_parent,
+            bool large_buckets = false) {
     const std::size_t most_children = (end - start) * moves_per_parent;
     bucket_bits = most_children < (std::size_t{1} << 16) && !large_buckets ? kSmallBucketBits
-                                                                            : kLargeBucketBits;
+                                                                           : kLargeBucketBits;
     buckets = std::size_t{1} << bucket_bits;
     bucket_shift = 64 - bucket_bits;
     parts = most_children < kPartedChildren ? 1u : work_threads();
@@ -388,10 +389,6 @@ std::size_t range_built_level::buckets() const { return plan_->level->buckets; }
 
 int range_built_level::bucket_shift() const { return plan_->level->bucket_shift; }
 
-std::uint64_t range_built_level::bucket_size(std::size_t b) const {
-  return plan_->level->bucket[b + 1] - plan_->level->bucket[b];
-}
-
 std::uint64_t range_built_level::children() const {
   return plan_->level->bucket[plan_->level->buckets];
 }
@@ -400,12 +397,12 @@ namespace {
 
 // Buckets [first, last) of a level laid out by `layout` (per part and
 // bucket, where the whole level would have its first child there), built
-// from the parents into `out`, sorted and with duplicates merged. With
-// `keep`, only the children it may hold, and `layout` must count just
-// those. Returns the number of entries kept.
+// from the parents into `out`, sorted and with duplicates merged: only the
+// children `keep` may hold, which `layout` counts. Returns the number of
+// entries kept.
 std::size_t build_buckets(const LevelPlan& layout, const MoveChoice& choice,
                           const PackedCube* cubes, std::size_t first, std::size_t last,
-                          PackedCube* out, const PositionFilter* keep) {
+                          PackedCube* out, const PositionFilter& keep) {
   const std::uint64_t origin = layout.bucket[first];
   const std::uint64_t total = layout.bucket[last] - origin;
   // Each part writes its children of bucket b from where the whole level
@@ -421,10 +418,9 @@ std::size_t build_buckets(const LevelPlan& layout, const MoveChoice& choice,
   run_parts(layout.parts, [&](unsigned p) {
     std::uint64_t* const place = at[p].data();
     std::uint64_t n = 0;
-    for_each_child_in_buckets(cubes, layout.parents[p], layout.parents[p + 1], choice, shift,
-                              first, last,
-                              [place, out, shift, first, keep, &n](const PackedCube& c) {
-                                if (keep != nullptr && !keep->may_hold(c)) return;
+    for_each_child_in_buckets(cubes, layout.parents[p], layout.parents[p + 1], choice, shift, first,
+                              last, [place, out, shift, first, &keep, &n](const PackedCube& c) {
+                                if (!keep.may_hold(c)) return;
                                 out[place[(c.hi >> shift) - first]++] = c;
                                 ++n;
                               });
@@ -432,7 +428,8 @@ std::size_t build_buckets(const LevelPlan& layout, const MoveChoice& choice,
   });
   std::uint64_t sum = 0;
   for (auto n : written) sum += n;
-  if (sum != total) fail("ERROR: Bug found, a level range was built with a wrong number of children\n");
+  if (sum != total)
+    fail("ERROR: Bug found, a level range was built with a wrong number of children\n");
   std::vector<std::uint64_t> bucket(layout.bucket.begin() + static_cast<std::ptrdiff_t>(first),
                                     layout.bucket.begin() + static_cast<std::ptrdiff_t>(last) + 1);
   for (auto& b : bucket) b -= origin;
@@ -490,21 +487,17 @@ void for_each_child_with_bit(const PackedCube* cubes, std::size_t start, std::si
 
 }  // namespace
 
-std::size_t range_built_level::build(const PackedCube* cubes, std::size_t first, std::size_t last,
-                                     PackedCube* out) const {
-  return build_buckets(*plan_->level, *plan_->choice, cubes, first, last, out, nullptr);
-}
-
 void range_built_level::add_children(const PackedCube* cubes, PositionFilter& filter) const {
   const LevelPlan& plan = *plan_->level;
   run_parts(plan.parts, [&](unsigned p) {
-    for_each_child_with_bit(cubes, plan.parents[p], plan.parents[p + 1], *plan_->choice, filter,
-                            [&filter](const PackedCube&, std::uint64_t bit) { filter.add_bit(bit); });
+    for_each_child_with_bit(
+        cubes, plan.parents[p], plan.parents[p + 1], *plan_->choice, filter,
+        [&filter](const PackedCube&, std::uint64_t bit) { filter.add_bit(bit); });
   });
 }
 
 struct range_built_level::Sifted {
-  LevelPlan kept;  // children kept, per part and bucket: counted, then placed
+  LevelPlan kept;                      // children kept, per part and bucket: counted, then placed
   std::vector<std::uint64_t> written;  // per part, from room + p * per_part
   std::size_t per_part = 0;
   bool whole = true;
@@ -512,9 +505,10 @@ struct range_built_level::Sifted {
 
 void range_built_level::SiftedDeleter::operator()(Sifted* sifted) const { delete sifted; }
 
-range_built_level::SiftedPtr range_built_level::sift(
-    const PackedCube* cubes, const PositionFilter& keep, PositionFilter* also, PackedCube* room,
-    std::size_t room_size) const {
+range_built_level::SiftedPtr range_built_level::sift(const PackedCube* cubes,
+                                                     const PositionFilter& keep,
+                                                     PositionFilter* also, PackedCube* room,
+                                                     std::size_t room_size) const {
   const LevelPlan& plan = *plan_->level;
   SiftedPtr sifted(new Sifted{plan, {}, room_size / plan.parts, true});
   LevelPlan& kept = sifted->kept;
@@ -574,7 +568,7 @@ std::size_t range_built_level::arrange(const Sifted& sifted, const PackedCube* r
 std::size_t range_built_level::build_sifted(const PackedCube* cubes, const Sifted& sifted,
                                             const PositionFilter& keep, std::size_t first,
                                             std::size_t last, PackedCube* out) const {
-  return build_buckets(sifted.kept, *plan_->choice, cubes, first, last, out, &keep);
+  return build_buckets(sifted.kept, *plan_->choice, cubes, first, last, out, keep);
 }
 
 }  // namespace tessel

@@ -94,15 +94,7 @@ class range_built_level {
   std::size_t buckets() const;
   // A position's bucket is its high word shifted right by this.
   int bucket_shift() const;
-  // Children in bucket b, before duplicates are merged.
-  std::uint64_t bucket_size(std::size_t b) const;
   std::uint64_t children() const;
-  // Builds buckets [first, last) of the level into `out`, which has room for
-  // their children, sorted and with duplicates merged; returns the number of
-  // entries kept. `cubes` is the cache the level was planned in.
-  std::size_t build(const PackedCube* cubes, std::size_t first, std::size_t last,
-                    PackedCube* out) const;
-
   // Adds the position of every child to `filter` (one pass over the
   // parents, on every work thread).
   void add_children(const PackedCube* cubes, PositionFilter& filter) const;
@@ -118,8 +110,8 @@ class range_built_level {
   // Passes over the children keeping those `keep` may hold: counts them per
   // bucket, adds each to `also` (when not null), and writes them into
   // [room, room + room_size) while it lasts.
-  SiftedPtr sift(const PackedCube* cubes, const PositionFilter& keep,
-                 PositionFilter* also, PackedCube* room, std::size_t room_size) const;
+  SiftedPtr sift(const PackedCube* cubes, const PositionFilter& keep, PositionFilter* also,
+                 PackedCube* room, std::size_t room_size) const;
   // Whether the room held every child kept.
   static bool sifted_whole(const Sifted& sifted);
   // Children kept in bucket b.

@@ -54,6 +54,17 @@ void search_side::grow_or_plan(const LegalMoves& legal, bool last) {
 
 namespace {
 
+// The entries [lo, hi) of the sorted entries [start, end) of `cubes`
+// whose bucket (key bits from `shift` up) lies in [first, last).
+std::pair<std::size_t, std::size_t> bucket_slice(const PackedCube* cubes, std::size_t start,
+                                                 std::size_t end, std::uint64_t first,
+                                                 std::uint64_t last, int shift) {
+  const auto below = [shift](const PackedCube& c, std::uint64_t b) { return (c.hi >> shift) < b; };
+  const PackedCube* lo = std::lower_bound(cubes + start, cubes + end, first, below);
+  const PackedCube* hi = std::lower_bound(lo, cubes + end, last, below);
+  return {static_cast<std::size_t>(lo - cubes), static_cast<std::size_t>(hi - cubes)};
+}
+
 // What a join takes from one side for a key range: a stored level, the
 // kept children of a range-built level held whole, or kept children built
 // again range by range through `keep`.
@@ -79,22 +90,14 @@ struct SideSource {
       out = {room, 0, n, cubes, side->ranges->parent_start(), side->ranges->parent_end()};
       return n;
     }
-    const auto below = [shift](const PackedCube& c, std::uint64_t b) {
-      return (c.hi >> shift) < b;
-    };
     if (side->ranges) {
-      const PackedCube* begin = entries->data();
-      const auto lo = static_cast<std::size_t>(
-          std::lower_bound(begin, begin + held, first, below) - begin);
-      const auto hi = static_cast<std::size_t>(
-          std::lower_bound(begin + lo, begin + held, last, below) - begin);
-      out = {begin, lo, hi, cubes, side->ranges->parent_start(), side->ranges->parent_end()};
+      const auto [lo, hi] = bucket_slice(entries->data(), 0, held, first, last, shift);
+      out = {entries->data(),           lo, hi, cubes, side->ranges->parent_start(),
+             side->ranges->parent_end()};
       return 0;
     }
-    const PackedCube* begin = cubes + side->level_start;
-    const PackedCube* end = cubes + side->level_end;
-    const auto lo = static_cast<std::size_t>(std::lower_bound(begin, end, first, below) - cubes);
-    const auto hi = static_cast<std::size_t>(std::lower_bound(begin, end, last, below) - cubes);
+    const auto [lo, hi] =
+        bucket_slice(cubes, side->level_start, side->level_end, first, last, shift);
     if (side->level_start == 0) {
       // Level 0, the roots: a slice of them is still level 0.
       out = {cubes, lo, hi, nullptr, 0, 0, true};
@@ -109,28 +112,29 @@ struct SideSource {
   LevelRange whole() const {
     if (!side->ranges) return side->newest();
     const PackedCube* cubes = side->cache.cubes();
-    return {entries->data(), 0, held, cubes, side->ranges->parent_start(),
+    return {entries->data(),           0, held, cubes, side->ranges->parent_start(),
             side->ranges->parent_end()};
   }
 };
 
-std::size_t entries_room(MemoryBudget& budget, std::size_t most, std::uint64_t wanted) {
-  std::size_t room = budget.remaining() / sizeof(PackedCube);
+// Room for `wanted` entries, at most `most` (0: no such limit) and what
+// `bytes` hold, and at least one.
+std::size_t entries_room(std::size_t bytes, std::size_t most, std::uint64_t wanted) {
+  std::size_t room = bytes / sizeof(PackedCube);
   if (most != 0) room = std::min(room, most);
-  return static_cast<std::size_t>(std::max<std::uint64_t>(std::min<std::uint64_t>(room, wanted), 1));
+  return static_cast<std::size_t>(
+      std::max<std::uint64_t>(std::min<std::uint64_t>(room, wanted), 1));
 }
 
 // Sifts the range-built level of `source.side` through `keep` (adding the
 // kept to `also`), and holds the kept children whole, sorted, when half of
 // what the budget has left (or `most`) holds them.
 void sift_side(SideSource& source, const PositionFilter& keep, PositionFilter* also,
-               MemoryBudget& budget, std::size_t most,
-               range_built_level::SiftedPtr& sifted) {
+               MemoryBudget& budget, std::size_t most, range_built_level::SiftedPtr& sifted) {
   const range_built_level& level = *source.side->ranges;
   const PackedCube* cubes = source.side->cache.cubes();
   // Half of what is left, so that the kept children can be sorted out of it.
-  const std::size_t room_size = std::min(entries_room(budget, most, level.children()),
-                                         std::max<std::size_t>(budget.remaining() / sizeof(PackedCube) / 2, 1));
+  const std::size_t room_size = entries_room(budget.remaining() / 2, most, level.children());
   {
     EntryArena room(budget, room_size);
     sifted = level.sift(cubes, keep, also, room.data(), room_size);
@@ -184,7 +188,8 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
     const double chance =
         std::min(1.0, static_cast<double>(children) / std::ldexp(1.0, first_filter->bits()));
     const auto expected = static_cast<std::uint64_t>(
-        static_cast<double>(first.side->ranges->children()) * chance * 2) + (std::uint64_t{1} << 16);
+                              static_cast<double>(first.side->ranges->children()) * chance * 2) +
+                          (std::uint64_t{1} << 16);
     second_filter.emplace(budget, expected, options.filter_bits);
   } else {
     const search_side& stored = *other.side;
@@ -192,8 +197,8 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
     first_filter->add_all(stored.cache.cubes(), stored.level_start, stored.level_end);
   }
   if (progress != nullptr) progress->step(++step, steps, positions);
-  sift_side(first, *first_filter, both ? &*second_filter : nullptr, budget,
-            options.most_per_range, first_sifted);
+  sift_side(first, *first_filter, both ? &*second_filter : nullptr, budget, options.most_per_range,
+            first_sifted);
   positions += first.side->ranges->children();
   if (both) {
     // A filter no longer needed gives its memory to what comes next.
@@ -223,7 +228,7 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
   };
   std::uint64_t total = 0;
   for (std::size_t b = 0; b < buckets; ++b) total += kept_in(b);
-  const std::size_t capacity = entries_room(budget, options.most_per_range, total);
+  const std::size_t capacity = entries_room(budget.remaining(), options.most_per_range, total);
   std::vector<std::size_t> cuts = {0};
   std::uint64_t in_range = 0;
   for (std::size_t b = 0; b < buckets; ++b) {
