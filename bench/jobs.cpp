@@ -5,6 +5,10 @@
 //                     digested (FNV-1a 64 over every byte) and counted
 //   J2P               solve_two_phase on 20 fixed 25-move scrambles, each in
 //                     a fresh interpreter
+//   JBATCH            50 last-layer orientation cases solved against one
+//                     target up to 16 moves with RUF, all in one
+//                     interpreter, then each in a fresh one (apart_s); the
+//                     two outputs must be the same
 //   LEVELS            levels 1..7 of one side from the solved cube, built by
 //                     the plain step and by generate_new_level, checked to be
 //                     identical entry for entry; prints both times and the
@@ -176,8 +180,9 @@ void print_figures(const Figures& f) {
   std::printf("%s wall_s=%.3f cpu_s=%.3f peak_mib=%.1f stored=%" PRIu64
               " bytes_per_entry=%.2f gen_per_s=%.3g lines=%" PRIu64 " digest=%016" PRIx64
               " threads=%u%s%s\n",
-              f.job.c_str(), f.wall_s, f.cpu_s, f.peak_bytes / kMiB, f.stored, per_entry, rate, f.lines,
-              f.digest, tessel::work_threads(), f.extra.empty() ? "" : " ", f.extra.c_str());
+              f.job.c_str(), f.wall_s, f.cpu_s, f.peak_bytes / kMiB, f.stored, per_entry, rate,
+              f.lines, f.digest, tessel::work_threads(), f.extra.empty() ? "" : " ",
+              f.extra.c_str());
   std::fflush(stdout);
 }
 
@@ -320,6 +325,89 @@ int two_phase_job(bool verbose) {
   return 0;
 }
 
+// ---- JBATCH: last-layer orientation cases against one target ------------------
+
+// 50 cases, each the target (first two layers and orientation markers)
+// turned by a random product of sequences that keep the first two layers
+// and of U turns; mt19937_64 makes them the same everywhere.
+std::vector<std::string> batch_cases() {
+  static const char* const kPieces[] = {"R U R' U R U2 R'",
+                                        "R U2 R' U' R U' R'",
+                                        "F R U R' U' F'",
+                                        "F U R U' R' F'",
+                                        "R U R' U' R' F R F'",
+                                        "U",
+                                        "U2",
+                                        "U'"};
+  std::mt19937_64 rng(20261209);
+  std::vector<std::string> cases;
+  for (int c = 0; c < 50; ++c) {
+    std::string text = "init_empty_cube add_f2l add_corners_orientation add_edges_orientation ";
+    const int pieces = 2 + static_cast<int>(rng() % 4);
+    for (int k = 0; k < pieces; ++k) {
+      text += kPieces[rng() % (sizeof kPieces / sizeof kPieces[0])];
+      text += ' ';
+    }
+    text += "set_gen RUF set d 16 solve\n";
+    cases.push_back(text);
+  }
+  return cases;
+}
+
+// The cases in one interpreter, then each in a fresh interpreter of its own
+// (as one process per case would run them, less the start of the
+// processes); both outputs must be the same.
+int batch_job(bool verbose) {
+  const std::vector<std::string> cases = batch_cases();
+  std::string all;
+  for (const std::string& c : cases) all += c;
+  DigestBuf together;
+  const RunOutcome r = run_interpreter(all, together);
+  if (r.status != 0) {
+    std::fprintf(stderr, "JBATCH: status %d; last line: %s\n", r.status, r.last_line.c_str());
+    return 1;
+  }
+  DigestBuf apart;
+  double apart_s = 0, apart_cpu = 0;
+  std::uint64_t apart_generated = 0;
+  for (const std::string& c : cases) {
+    const RunOutcome one = run_interpreter(c, apart);
+    if (one.status != 0) {
+      std::fprintf(stderr, "JBATCH: status %d for %s", one.status, c.c_str());
+      return 1;
+    }
+    if (verbose)
+      std::fprintf(stderr, "JBATCH %6.3f s %5" PRIu64 " lines  %s", one.seconds, one.lines,
+                   c.c_str());
+    apart_s += one.seconds;
+    apart_cpu += one.cpu_s;
+    apart_generated += one.stats.generated;
+  }
+  if (apart.digest() != together.digest() || apart.lines() != together.lines()) {
+    std::fprintf(stderr,
+                 "JBATCH: one interpreter printed %" PRIu64
+                 " lines, one interpreter per case %" PRIu64 ", not the same\n",
+                 together.lines(), apart.lines());
+    return 1;
+  }
+  char extra[200];
+  std::snprintf(extra, sizeof extra,
+                "cases=%zu apart_s=%.3f apart_cpu_s=%.3f apart_generated=%" PRIu64 " ratio=%.2f",
+                cases.size(), apart_s, apart_cpu, apart_generated, r.seconds / apart_s);
+  Figures f;
+  f.job = "JBATCH";
+  f.wall_s = r.seconds;
+  f.cpu_s = r.cpu_s;
+  f.peak_bytes = peak_rss_bytes();
+  f.stored = r.stats.stored_peak;
+  f.generated = r.stats.generated;
+  f.lines = together.lines();
+  f.digest = together.digest();
+  f.extra = extra;
+  print_figures(f);
+  return 0;
+}
+
 // ---- LEVELS: plain step against generate_new_level ------------------------------
 
 int level_count = 7;
@@ -371,15 +459,15 @@ std::string compare_stacks(const tessel::search_side& plain, const tessel::searc
     const auto [ps, pe] = plain_levels[l];
     const auto [rs, re] = real_levels[l];
     if (pe - ps != re - rs) {
-      std::snprintf(text, sizeof text, "level %zu: plain has %zu entries, real %zu", l + 1,
-                    pe - ps, re - rs);
+      std::snprintf(text, sizeof text, "level %zu: plain has %zu entries, real %zu", l + 1, pe - ps,
+                    re - rs);
       return text;
     }
     for (std::size_t k = 0; k < pe - ps; ++k) {
       if (!(p[ps + k] == r[rs + k])) {
         std::snprintf(text, sizeof text,
-                      "level %zu entry %zu: plain %016" PRIx64 "%016" PRIx64
-                      ", real %016" PRIx64 "%016" PRIx64,
+                      "level %zu entry %zu: plain %016" PRIx64 "%016" PRIx64 ", real %016" PRIx64
+                      "%016" PRIx64,
                       l + 1, k, p[ps + k].hi, p[ps + k].lo, r[rs + k].hi, r[rs + k].lo);
         return text;
       }
@@ -459,8 +547,9 @@ int levels_job(bool verbose) {
 int usage() {
   std::fputs(
       "usage: tessel_jobs JOB [-v] [--levels N] [--threads N]\n"
-      "  JOB: J12 J13 J14 J14M J15 J16 JOLL J2P LEVELS\n"
-      "  -v:  details on standard error (J2P: each scramble; LEVELS: each level)\n"
+      "  JOB: J12 J13 J14 J14M J15 J16 JOLL J2P JBATCH LEVELS\n"
+      "  -v:  details on standard error (J2P: each scramble; JBATCH: each case;\n"
+      "       LEVELS: each level)\n"
       "  --levels N: LEVELS builds levels 1..N (default 7)\n"
       "  --threads N: build and join large levels on N threads (default: one per core)\n",
       stderr);
@@ -491,8 +580,7 @@ int main(int argc, char** argv) {
   }
   if (job == "J12") return search_job(job, "L2 U F' R D2 B' L U' R2 F D' B set d 12 solve\n");
   if (job == "J13") return search_job(job, "R U F' set d 13 solve\n");
-  if (job == "J14")
-    return search_job(job, "F' D2 L U B' R2 D F L' U2 B D' R F2 set d 14 solve\n");
+  if (job == "J14") return search_job(job, "F' D2 L U B' R2 D F L' U2 B D' R F2 set d 14 solve\n");
   if (job == "J14M")
     return search_job(job, "F' D2 L U B' R2 D F L' U2 B D' R F2 set d 14 solve\n",
                       {"--max-memory", "1G"});
@@ -505,6 +593,7 @@ int main(int argc, char** argv) {
                       "init_empty_cube add_f2l add_corners_orientation add_edges_orientation "
                       "R U R' U R U2 R' set_gen RUF set d 15 solve\n");
   if (job == "J2P") return two_phase_job(verbose);
+  if (job == "JBATCH") return batch_job(verbose);
   if (job == "LEVELS") return levels_job(verbose);
   return usage();
 }

@@ -2,12 +2,13 @@
 # Builds the benchmarks (Release, into build-bench/) and runs the fixed jobs,
 # each in its own process so that peak memory is per job, then prints a table.
 #
-#   bash bench/run.sh                 all jobs: J12 J13 J14 J14M JOLL J2P LEVELS
+#   bash bench/run.sh                 all jobs: J12 J13 J14 J14M JOLL J2P JBATCH LEVELS
 #   bash bench/run.sh J15 J16         the deep jobs (about 21 GiB each)
 #   bash bench/run.sh J13 LEVELS      just these
 #   bash bench/run.sh micro           the Google Benchmark micro-benchmarks
 #
-# Options: -v   details of J2P (each scramble) and LEVELS (each level)
+# Options: -v   details of J2P (each scramble), JBATCH (each case) and LEVELS
+#               (each level)
 #          -n   no build: use what build-bench/ holds
 #          -t N build and join large levels on N threads (default: one per core)
 #          -h   this text
@@ -18,9 +19,9 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${TESSEL_BENCH_DIR:-$root/build-bench}
 parallel=${TESSEL_BENCH_JOBS:-2}
-all_jobs=(J12 J13 J14 J14M JOLL J2P LEVELS)
+all_jobs=(J12 J13 J14 J14M JOLL J2P JBATCH LEVELS)
 
-usage() { sed -n '2,16s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; }
+usage() { sed -n '2,17s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; }
 
 verbose=()
 threads=()
@@ -39,7 +40,7 @@ for arg in "$@"; do
     -t) expect_threads=1 ;;
     -n) do_build=0 ;;
     -h|--help) usage; exit 0 ;;
-    J12|J13|J14|J14M|J15|J16|JOLL|J2P|LEVELS|micro) jobs+=("$arg") ;;
+    J12|J13|J14|J14M|J15|J16|JOLL|J2P|JBATCH|LEVELS|micro) jobs+=("$arg") ;;
     *) echo "run.sh: unknown job or option '$arg'" >&2; usage >&2; exit 2 ;;
   esac
 done

@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "core/failure.h"
 #include "cube/masks.h"
 #include "cube/moves.h"
 #include "search/join.h"
+#include "search/kept_sides.h"
 #include "search/packed_cube.h"
 #include "search/search_side.h"
 
@@ -16,15 +20,27 @@ namespace tessel {
 
 namespace {
 
-void record(const std::array<search_side, 2>& sides, SearchStats& stats) {
-  const std::uint64_t stored = sides[0].stored() + sides[1].stored();
+// Two sides of one search, forward first.
+struct Sides {
+  std::unique_ptr<search_side> side[2];
+  std::uint64_t generated_before = 0;  // by kept sides, in earlier searches
+
+  search_side& operator[](std::size_t i) { return *side[i]; }
+  std::uint64_t generated() const {
+    return side[0]->cache.generated() + side[1]->cache.generated() - generated_before;
+  }
+};
+
+void record(const search_side& forward, const search_side& backward, std::uint64_t generated,
+            SearchStats& stats) {
+  const std::uint64_t stored = forward.stored() + backward.stored();
   ++stats.searches;
-  stats.generated += sides[0].cache.generated() + sides[1].cache.generated();
+  stats.generated += generated;
   stats.stored += stored;
   if (stored > stats.stored_peak) stats.stored_peak = stored;
 }
 
-std::int64_t join(const std::array<search_side, 2>& sides, std::int64_t max_count,
+std::int64_t join(const search_side& forward, const search_side& backward, std::int64_t max_count,
                   const SequenceSink& sink, SearchSession& session) {
   RangeJoinOptions options;
   options.most_per_range = session.most_per_range();
@@ -33,7 +49,7 @@ std::int64_t join(const std::array<search_side, 2>& sides, std::int64_t max_coun
   options.range_joins = &session.stats().range_joins;
   options.kept = &session.stats().kept;
   options.progress = session.progress();
-  return join_newest(sides[0], sides[1], max_count, sink, session.budget(), options);
+  return join_newest(forward, backward, max_count, sink, session.budget(), options);
 }
 
 // The roots of one side of `solve`: its end cube and, when it may be
@@ -45,6 +61,9 @@ struct SideRoots {
 };
 
 constexpr int kU1 = 3, kU2 = 4, kU3 = 5;  // U, U2, U'
+
+// Sides kept between searches hold at most this share of the budget.
+constexpr std::size_t kKeptShare = 16;
 
 // `before`: the sequences start from the end cube turned; otherwise they
 // end at it turned back, so that the turn after them reaches it.
@@ -75,14 +94,11 @@ SideRoots side_roots(const Cube& end, bool turned, bool before) {
 
 }  // namespace
 
-void solve(const Cube& first, const Cube& second, search_parameters parameters,
-           SearchSession& session) {
-  const bool pre = parameters.auf == Auf::pre || parameters.auf == Auf::both;
-  const bool post = parameters.auf == Auf::post || parameters.auf == Auf::both;
-  const SideRoots from = side_roots(first, pre, true);
-  const SideRoots to = side_roots(second, post, false);
-  std::array<search_side, 2> sides = {search_side(from.packed, kForward, session.budget()),
-                                      search_side(to.packed, kBackward, session.budget())};
+namespace {
+
+// The search of `solve` between two sides, each at level 0.
+void search(Sides& sides, const SideRoots& from, const SideRoots& to, search_parameters parameters,
+            SearchSession& session) {
   int levels = 0;
   std::int64_t found_total = 0;
   const std::int64_t wanted = parameters.max_number_of_sequences;
@@ -99,11 +115,16 @@ void solve(const Cube& first, const Cube& second, search_parameters parameters,
     // be stored. (An earlier one would be joined again with the other
     // side's next level, which sifts better against a stored level.)
     const bool last = levels + 2 > parameters.max_depth_of_search;
+    // Sides kept for later searches give way once this one needs half the
+    // budget.
+    if (session.kept_sides().size() > 0 &&
+        session.budget().remaining() < session.budget().limit() / 2)
+      session.kept_sides().clear();
     sides[static_cast<std::size_t>(levels % 2)].grow_or_plan(session.legal(), last);
     ++levels;
     session.info("Searching " + std::to_string(levels) + " move solutions...");
     found_total += join(
-        sides, wanted - found_total,
+        sides[0], sides[1], wanted - found_total,
         [&session, &from, &to](std::span<const int> moves) {
           const SequenceRoots roots = roots_of_sequence();
           session.write_line(from.text[roots.forward] + sequence_text(moves) +
@@ -118,11 +139,67 @@ void solve(const Cube& first, const Cube& second, search_parameters parameters,
       parameters.max_depth_of_search = parameters.max_depth_after_first_match + levels;
     if (levels >= parameters.max_depth_of_search) break;
   }
-  record(sides, session.stats());
+  record(sides[0], sides[1], sides.generated(), session.stats());
+}
+
+}  // namespace
+
+void solve(const Cube& first, const Cube& second, search_parameters parameters,
+           SearchSession& session) {
+  const bool pre = parameters.auf == Auf::pre || parameters.auf == Auf::both;
+  const bool post = parameters.auf == Auf::post || parameters.auf == Auf::both;
+  const SideRoots from = side_roots(first, pre, true);
+  const SideRoots to = side_roots(second, post, false);
+  SideKey keys[2] = {SideKey(from.packed, kForward, session.legal()),
+                     SideKey(to.packed, kBackward, session.legal())};
+  KeptSides& kept = session.kept_sides();
+  // A side kept from an earlier search, when this one has its roots,
+  // direction and legal moves, with its stored levels. The other kept sides
+  // stay, oldest given up first, in at most a sixteenth of the budget; one
+  // given up lends its memory to a new side of its direction.
+  Sides sides;
+  for (std::size_t i = 0; i < 2; ++i) sides.side[i] = kept.take(keys[i]);
+  for (auto& spare : kept.trim(session.budget().limit() / kKeptShare, KeptSides::kMostSides - 2)) {
+    const std::size_t i = spare->direction == kForward ? 0 : 1;
+    if (sides.side[i]) continue;
+    spare->restart(keys[i].roots);
+    sides.side[i] = std::move(spare);
+  }
+  for (std::size_t i = 0; i < 2; ++i)
+    if (sides.side[i]) sides.generated_before += sides[i].cache.generated();
+  const bool kept_memory = sides.side[0] || sides.side[1] || kept.size() > 0;
+  const auto add_new_sides = [&] {
+    if (!sides.side[0])
+      sides.side[0] = std::make_unique<search_side>(from.packed, kForward, session.budget());
+    if (!sides.side[1])
+      sides.side[1] = std::make_unique<search_side>(to.packed, kBackward, session.budget());
+  };
+  const std::uint64_t lines_before = session.lines_written();
+  try {
+    add_new_sides();
+    search(sides, from, to, parameters, session);
+  } catch (const Failure& failure) {
+    // Kept sides, in use or not, may hold memory that a search of its own
+    // would have. Out of memory, the search starts again from new sides with
+    // nothing kept, passing over the lines it already wrote, so that it ends
+    // as a search of its own would.
+    if (!kept_memory || std::string_view(failure.message) != kOutOfMemory) throw;
+    sides = Sides();
+    kept.clear();
+    ++session.stats().restarted;
+    session.pass_over_lines(session.lines_written() - lines_before);
+    add_new_sides();
+    search(sides, from, to, parameters, session);
+    session.pass_over_lines(0);
+  }
+  for (std::size_t i = 0; i < 2; ++i) kept.keep(std::move(keys[i]), std::move(sides.side[i]));
 }
 
 std::optional<std::vector<int>> solve_single_phase(const Cube& start, const Cube& target,
                                                    int side_depth_limit, SearchSession& session) {
+  // Its sides are of a search of their own: kept sides would only hold
+  // memory.
+  session.kept_sides().clear();
   std::array<search_side, 2> sides = {search_side(start, kForward, session.budget()),
                                       search_side(target, kBackward, session.budget())};
   std::optional<std::vector<int>> result;
@@ -133,10 +210,11 @@ std::optional<std::vector<int>> solve_single_phase(const Cube& start, const Cube
   for (int pass = 0; pass < side_depth_limit && !result; ++pass) {
     for (auto& side : sides) {
       side.grow_or_plan(session.legal());
-      if (join(sides, 1, keep_first, session) > 0) break;
+      if (join(sides[0], sides[1], 1, keep_first, session) > 0) break;
     }
   }
-  record(sides, session.stats());
+  record(sides[0], sides[1], sides[0].cache.generated() + sides[1].cache.generated(),
+         session.stats());
   return result;
 }
 

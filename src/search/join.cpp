@@ -166,24 +166,32 @@ struct JoinWalk {
   // Also gives up, somewhere, once `stop` is set.
   template <typename Meet>
   void run(Meet&& meet, const std::atomic<bool>* stop = nullptr) {
-    for (unsigned steps = 0; i < i_limit && j < j_limit;) {
-      if (stop != nullptr && (++steps & 4095) == 0 && stop->load(std::memory_order_relaxed)) return;
-      const int c = compare_packed_cubes_only_cube_state(forward[i], backward[j]);
+    // The walk keeps its place in locals, which stay in registers.
+    std::size_t at_i = i, at_j = j;
+    const std::size_t end_i = i_limit, end_j = j_limit;
+    const PackedCube* const f = forward;
+    const PackedCube* const b = backward;
+    const bool f_gallops = forward_gallops, b_gallops = backward_gallops;
+    for (unsigned steps = 0; at_i < end_i && at_j < end_j;) {
+      if (stop != nullptr && (++steps & 4095) == 0 && stop->load(std::memory_order_relaxed)) break;
+      const int c = compare_packed_cubes_only_cube_state(f[at_i], b[at_j]);
       if (c < 0) {
-        i = skip_below(forward, i, i_limit, backward[j], forward_gallops);
+        at_i = skip_below(f, at_i, end_i, b[at_j], f_gallops);
         continue;
       }
       if (c > 0) {
-        j = skip_below(backward, j, j_limit, forward[i], backward_gallops);
+        at_j = skip_below(b, at_j, end_j, f[at_i], b_gallops);
         continue;
       }
-      Meeting m{i, i + 1, j, j + 1};
-      while (m.i_end < i_limit && same_cube_state(forward[m.i_end], forward[i])) ++m.i_end;
-      while (m.j_end < j_limit && same_cube_state(backward[m.j_end], backward[j])) ++m.j_end;
-      i = m.i_end;
-      j = m.j_end;
-      if (!meet(m)) return;
+      Meeting m{at_i, at_i + 1, at_j, at_j + 1};
+      while (m.i_end < end_i && same_cube_state(f[m.i_end], f[at_i])) ++m.i_end;
+      while (m.j_end < end_j && same_cube_state(b[m.j_end], b[at_j])) ++m.j_end;
+      at_i = m.i_end;
+      at_j = m.j_end;
+      if (!meet(m)) break;
     }
+    i = at_i;
+    j = at_j;
   }
 };
 
@@ -274,7 +282,7 @@ class SequenceJoiner {
 };
 
 // Joins of levels with fewer entries than this together run on one thread.
-constexpr std::size_t kPartedJoin = std::size_t{1} << 21;
+constexpr std::size_t kPartedJoin = std::size_t{1} << 16;
 
 std::size_t lower_bound_state(const PackedCube* cubes, std::size_t lo, std::size_t hi,
                               const PackedCube& key) {

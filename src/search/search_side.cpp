@@ -11,12 +11,16 @@
 namespace tessel {
 
 search_side::search_side(const Cube& root, int dir, MemoryBudget& budget)
-    : cache(budget), direction(dir) {
+    : cache(budget), direction(dir), level_ends{1} {
   cache.cubes()[0] = pack_ce(root, 0);
 }
 
 search_side::search_side(std::span<const PackedCube> roots, int dir, MemoryBudget& budget)
-    : cache(budget), level_end(roots.size()), direction(dir) {
+    : cache(budget), direction(dir) {
+  restart(roots);
+}
+
+void search_side::restart(std::span<const PackedCube> roots) {
   if (roots.empty()) fail("ERROR: Bug found, a search side without a root\n");
   cache.reserve(roots.size() + 1);
   for (std::size_t i = 0; i < roots.size(); ++i) {
@@ -24,9 +28,23 @@ search_side::search_side(std::span<const PackedCube> roots, int dir, MemoryBudge
       fail("ERROR: Bug found, search roots out of order\n");
     cache.cubes()[i] = roots[i];
   }
+  cache.set_used(roots.size());
+  ranges.reset();
+  level_ends.assign(1, roots.size());
+  depth = 0;
+  level_start = 0;
+  level_end = roots.size();
+}
+
+void search_side::rewind() {
+  ranges.reset();
+  depth = 0;
+  level_start = 0;
+  level_end = level_ends[0];
 }
 
 void search_side::write_next_marker() {
+  if (levels_ahead() != 0) fail("ERROR: Bug found, a stored level would be grown again\n");
   cache.reserve(level_end + 1);
   cache.cubes()[level_end] = level_marker(level_start);
 }
@@ -36,11 +54,18 @@ std::size_t search_side::grow(const LegalMoves& legal, level_step step) {
   const std::size_t new_end = step(cache, level_start, level_end, direction, legal);
   level_start = level_end + 1;
   level_end = new_end;
+  level_ends.push_back(level_end);
+  ++depth;
   return newest_size();
 }
 
 void search_side::grow_or_plan(const LegalMoves& legal, bool last) {
   if (ranges) fail(kOutOfMemory);
+  if (levels_ahead() > 0) {
+    level_start = level_end + 1;
+    level_end = level_ends[static_cast<std::size_t>(++depth)];
+    return;
+  }
   write_next_marker();
   new_level level =
       generate_or_plan_new_level(cache, level_start, level_end, direction, legal, last);
@@ -50,6 +75,8 @@ void search_side::grow_or_plan(const LegalMoves& legal, bool last) {
   }
   level_start = level_end + 1;
   level_end = level.end;
+  level_ends.push_back(level_end);
+  ++depth;
 }
 
 namespace {

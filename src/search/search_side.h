@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "cube/cube_state.h"
 #include "search/entry_arena.h"
@@ -27,10 +28,15 @@ using level_step = std::size_t (*)(growing_cache& cache, std::size_t start, std:
 // roots: [0, r)).
 struct search_side {
   growing_cache cache;
-  std::size_t level_start = 0;  // first entry of the newest level
-  std::size_t level_end = 1;    // one past its last entry
-  int direction;                // kForward or kBackward
+  std::size_t level_start = 0;                // first entry of the newest level
+  std::size_t level_end = 1;                  // one past its last entry
+  int direction;                              // kForward or kBackward
   std::unique_ptr<range_built_level> ranges;  // the newest level, when not stored
+  // The end of every stored level, level 0 first: the newest is `depth`, and
+  // those after it were grown by an earlier search and are taken again by
+  // grow_or_plan instead of being grown.
+  std::vector<std::size_t> level_ends;
+  int depth = 0;
 
   search_side(const Cube& root, int direction, MemoryBudget& budget);
   // A side with several roots, all in level 0: distinct packed cubes (last
@@ -54,6 +60,15 @@ struct search_side {
   // range-built even when it fits: its joins are cheaper than storing it.
   void grow_or_plan(const LegalMoves& legal, bool last = false);
   bool range_built() const { return ranges != nullptr; }
+
+  // Back to level 0 for a new search with the same roots, direction and
+  // legal moves: the stored levels stay and are taken again as it grows.
+  void rewind();
+  // A new side in the same memory: only `roots` (as for the constructor),
+  // whose levels are all grown again.
+  void restart(std::span<const PackedCube> roots);
+  // Stored levels past the newest one.
+  int levels_ahead() const { return static_cast<int>(level_ends.size()) - 1 - depth; }
 
   // The newest level; only for a side whose newest level is stored.
   LevelRange newest() const { return {cache.cubes(), level_start, level_end}; }

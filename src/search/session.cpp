@@ -8,6 +8,11 @@ namespace tessel {
 
 void SearchSession::info(std::string_view text) {
   if (!print_info_) return;
+  ++lines_written_;
+  if (lines_to_pass_ > 0) {
+    --lines_to_pass_;
+    return;
+  }
   std::string line = "INFO: ";
   line += text;
   line += '\n';
@@ -15,6 +20,11 @@ void SearchSession::info(std::string_view text) {
 }
 
 void SearchSession::write_line(std::string_view line) {
+  ++lines_written_;
+  if (lines_to_pass_ > 0) {
+    --lines_to_pass_;
+    return;
+  }
   if (progress_) progress_->clear();
   out_ << line;
   out_.flush();

@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "search/kept_sides.h"
 #include "search/legal_moves.h"
 #include "search/level_cache.h"
 #include "search/progress.h"
@@ -16,12 +17,13 @@ namespace tessel {
 // Figures of the searches run in a session, for benchmarks.
 struct SearchStats {
   std::uint64_t searches = 0;
-  std::uint64_t generated = 0;     // children generated, all searches
-  std::uint64_t stored = 0;        // entries stored, all searches
-  std::uint64_t stored_peak = 0;   // entries stored by the largest search
-  std::uint64_t ranges = 0;        // key ranges joined (1 per join of stored levels)
-  std::uint64_t range_joins = 0;   // joins of range-built levels
-  std::uint64_t kept = 0;          // children of range-built levels kept for their joins
+  std::uint64_t generated = 0;    // children generated, all searches
+  std::uint64_t stored = 0;       // entries stored, all searches
+  std::uint64_t stored_peak = 0;  // entries stored by the largest search
+  std::uint64_t ranges = 0;       // key ranges joined (1 per join of stored levels)
+  std::uint64_t range_joins = 0;  // joins of range-built levels
+  std::uint64_t kept = 0;         // children of range-built levels kept for their joins
+  std::uint64_t restarted = 0;    // searches run again without kept sides, out of memory
 };
 
 class SearchSession {
@@ -58,6 +60,15 @@ class SearchSession {
   // failing output ends the run.
   void write_line(std::string_view line);
 
+  // Lines written to standard output so far (sequences and info lines).
+  std::uint64_t lines_written() const { return lines_written_; }
+  // The next `n` lines are counted as written but not written: a search run
+  // again from the start passes over what it already printed.
+  void pass_over_lines(std::uint64_t n) { lines_to_pass_ = n; }
+
+  // The sides of earlier searches, kept for later ones.
+  KeptSides& kept_sides() { return kept_sides_; }
+
  private:
   std::ostream& out_;
   std::ostream& err_;
@@ -68,6 +79,9 @@ class SearchSession {
   std::size_t most_per_range_ = 0;
   int filter_bits_ = 0;
   std::unique_ptr<Progress> progress_;
+  std::uint64_t lines_written_ = 0;
+  std::uint64_t lines_to_pass_ = 0;
+  KeptSides kept_sides_;  // after budget_, which they draw on
 };
 
 }  // namespace tessel
