@@ -282,7 +282,7 @@ class SequenceJoiner {
 };
 
 // Joins of levels with fewer entries than this together run on one thread.
-constexpr std::size_t kPartedJoin = std::size_t{1} << 16;
+constexpr std::size_t kPartedJoin = std::size_t{1} << 18;
 
 std::size_t lower_bound_state(const PackedCube* cubes, std::size_t lo, std::size_t hi,
                               const PackedCube& key) {
