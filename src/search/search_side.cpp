@@ -211,9 +211,12 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
     smaller.add_children(other.side->cache.cubes(), *first_filter);
     positions += children;
     // The children of the larger level kept: about those that pass by
-    // chance, plus those that meet.
-    const double chance =
-        std::min(1.0, static_cast<double>(children) / std::ldexp(1.0, first_filter->bits()));
+    // chance, plus those that meet. A share f of the filter's bits is set,
+    // and a child passes when both its bits are: about f * f, more where
+    // a word holds more than its share.
+    const double set =
+        std::min(1.0, 2.0 * static_cast<double>(children) / std::ldexp(1.0, first_filter->bits()));
+    const double chance = std::min(1.0, set * set + set / 64);
     const auto expected = static_cast<std::uint64_t>(
                               static_cast<double>(first.side->ranges->children()) * chance * 2) +
                           (std::uint64_t{1} << 16);
