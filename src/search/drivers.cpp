@@ -111,10 +111,10 @@ void search(Sides& sides, const SideRoots& from, const SideRoots& to, search_par
       }
     } shown{session.progress()};
     if (shown.progress != nullptr) shown.progress->begin(levels + 1);
-    // The last level the search grows is only joined, once: it need not
-    // be stored. (An earlier one would be joined again with the other
-    // side's next level, which sifts better against a stored level.)
-    const bool last = levels + 2 > parameters.max_depth_of_search;
+    // The last level a side grows is only joined (twice at the most): it
+    // need not be stored. Sifting its children again for each join costs
+    // less than storing them, in time and in memory.
+    const bool last = levels + 2 >= parameters.max_depth_of_search;
     // Sides kept for later searches give way once this one needs half the
     // budget.
     if (session.kept_sides().size() > 0 &&
