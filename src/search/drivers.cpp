@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -96,6 +97,14 @@ SideRoots side_roots(const Cube& end, bool turned, bool before) {
 
 namespace {
 
+// Sides kept for later searches give way once a search needs half the
+// budget.
+void give_way(SearchSession& session) {
+  if (session.kept_sides().size() > 0 &&
+      session.budget().remaining() < session.budget().limit() / 2)
+    session.kept_sides().clear();
+}
+
 // The search of `solve` between two sides, each at level 0.
 void search(Sides& sides, const SideRoots& from, const SideRoots& to, search_parameters parameters,
             SearchSession& session) {
@@ -115,11 +124,7 @@ void search(Sides& sides, const SideRoots& from, const SideRoots& to, search_par
     // need not be stored. Sifting its children again for each join costs
     // less than storing them, in time and in memory.
     const bool last = levels + 2 >= parameters.max_depth_of_search;
-    // Sides kept for later searches give way once this one needs half the
-    // budget.
-    if (session.kept_sides().size() > 0 &&
-        session.budget().remaining() < session.budget().limit() / 2)
-      session.kept_sides().clear();
+    give_way(session);
     sides[static_cast<std::size_t>(levels % 2)].grow_or_plan(session.legal(), last);
     ++levels;
     session.info("Searching " + std::to_string(levels) + " move solutions...");
@@ -144,19 +149,21 @@ void search(Sides& sides, const SideRoots& from, const SideRoots& to, search_par
 
 }  // namespace
 
-void solve(const Cube& first, const Cube& second, search_parameters parameters,
-           SearchSession& session) {
-  const bool pre = parameters.auf == Auf::pre || parameters.auf == Auf::both;
-  const bool post = parameters.auf == Auf::post || parameters.auf == Auf::both;
-  const SideRoots from = side_roots(first, pre, true);
-  const SideRoots to = side_roots(second, post, false);
-  SideKey keys[2] = {SideKey(from.packed, kForward, session.legal()),
-                     SideKey(to.packed, kBackward, session.legal())};
+namespace {
+
+// Runs `run` on a forward side from `forward_roots` and a backward side from
+// `backward_roots`, each at level 0, and keeps both for later searches.
+//
+// A side kept from an earlier search, when this one has its roots,
+// direction and legal moves, comes with its stored levels. The other kept
+// sides stay, oldest given up first, in at most a sixteenth of the budget;
+// one given up lends its memory to a new side of its direction.
+void with_kept_sides(std::span<const PackedCube> forward_roots,
+                     std::span<const PackedCube> backward_roots, SearchSession& session,
+                     const std::function<void(Sides&)>& run) {
+  SideKey keys[2] = {SideKey(forward_roots, kForward, session.legal()),
+                     SideKey(backward_roots, kBackward, session.legal())};
   KeptSides& kept = session.kept_sides();
-  // A side kept from an earlier search, when this one has its roots,
-  // direction and legal moves, with its stored levels. The other kept sides
-  // stay, oldest given up first, in at most a sixteenth of the budget; one
-  // given up lends its memory to a new side of its direction.
   Sides sides;
   for (std::size_t i = 0; i < 2; ++i) sides.side[i] = kept.take(keys[i]);
   for (auto& spare : kept.trim(session.budget().limit() / kKeptShare, KeptSides::kMostSides - 2)) {
@@ -169,15 +176,15 @@ void solve(const Cube& first, const Cube& second, search_parameters parameters,
     if (sides.side[i]) sides.generated_before += sides[i].cache.generated();
   const bool kept_memory = sides.side[0] || sides.side[1] || kept.size() > 0;
   const auto add_new_sides = [&] {
-    if (!sides.side[0])
-      sides.side[0] = std::make_unique<search_side>(from.packed, kForward, session.budget());
-    if (!sides.side[1])
-      sides.side[1] = std::make_unique<search_side>(to.packed, kBackward, session.budget());
+    for (std::size_t i = 0; i < 2; ++i)
+      if (!sides.side[i])
+        sides.side[i] =
+            std::make_unique<search_side>(keys[i].roots, keys[i].direction, session.budget());
   };
   const std::uint64_t lines_before = session.lines_written();
   try {
     add_new_sides();
-    search(sides, from, to, parameters, session);
+    run(sides);
   } catch (const Failure& failure) {
     // Kept sides, in use or not, may hold memory that a search of its own
     // would have. Out of memory, the search starts again from new sides with
@@ -189,32 +196,43 @@ void solve(const Cube& first, const Cube& second, search_parameters parameters,
     ++session.stats().restarted;
     session.pass_over_lines(session.lines_written() - lines_before);
     add_new_sides();
-    search(sides, from, to, parameters, session);
+    run(sides);
     session.pass_over_lines(0);
   }
   for (std::size_t i = 0; i < 2; ++i) kept.keep(std::move(keys[i]), std::move(sides.side[i]));
 }
 
+}  // namespace
+
+void solve(const Cube& first, const Cube& second, search_parameters parameters,
+           SearchSession& session) {
+  const bool pre = parameters.auf == Auf::pre || parameters.auf == Auf::both;
+  const bool post = parameters.auf == Auf::post || parameters.auf == Auf::both;
+  const SideRoots from = side_roots(first, pre, true);
+  const SideRoots to = side_roots(second, post, false);
+  with_kept_sides(from.packed, to.packed, session,
+                  [&](Sides& sides) { search(sides, from, to, parameters, session); });
+}
+
 std::optional<std::vector<int>> solve_single_phase(const Cube& start, const Cube& target,
                                                    int side_depth_limit, SearchSession& session) {
-  // Its sides are of a search of their own: kept sides would only hold
-  // memory.
-  session.kept_sides().clear();
-  std::array<search_side, 2> sides = {search_side(start, kForward, session.budget()),
-                                      search_side(target, kBackward, session.budget())};
+  const PackedCube roots[2] = {pack_ce(start, 0), pack_ce(target, 0)};
   std::optional<std::vector<int>> result;
-  const auto keep_first = [&result](std::span<const int> moves) {
-    result.emplace(moves.begin(), moves.end());
-    return false;
-  };
-  for (int pass = 0; pass < side_depth_limit && !result; ++pass) {
-    for (auto& side : sides) {
-      side.grow_or_plan(session.legal());
-      if (join(sides[0], sides[1], 1, keep_first, session) > 0) break;
+  with_kept_sides({&roots[0], 1}, {&roots[1], 1}, session, [&](Sides& sides) {
+    result.reset();
+    const auto keep_first = [&result](std::span<const int> moves) {
+      result.emplace(moves.begin(), moves.end());
+      return false;
+    };
+    for (int pass = 0; pass < side_depth_limit && !result; ++pass) {
+      for (std::size_t i = 0; i < 2; ++i) {
+        give_way(session);
+        sides[i].grow_or_plan(session.legal());
+        if (join(sides[0], sides[1], 1, keep_first, session) > 0) break;
+      }
     }
-  }
-  record(sides[0], sides[1], sides[0].cache.generated() + sides[1].cache.generated(),
-         session.stats());
+    record(sides[0], sides[1], sides.generated(), session.stats());
+  });
   return result;
 }
 
