@@ -147,10 +147,6 @@ void search(Sides& sides, const SideRoots& from, const SideRoots& to, search_par
   record(sides[0], sides[1], sides.generated(), session.stats());
 }
 
-}  // namespace
-
-namespace {
-
 // Runs `run` on a forward side from `forward_roots` and a backward side from
 // `backward_roots`, each at level 0, and keeps both for later searches.
 //

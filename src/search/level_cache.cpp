@@ -436,23 +436,23 @@ std::size_t build_buckets(const LevelPlan& layout, const MoveChoice& choice,
   return sort_and_compact(layout.parts, bucket, layout.bucket_bits, out, 0);
 }
 
-// Calls use(child, bit) for every child of [start, end), in generation
-// order, with its bit in `filter`; moves that change nothing are left out.
-// A filter is read at random: each parent's children have their bits
-// fetched while the children of the next few parents are made, and are
-// used only then.
+// Calls use(child, key) for every child of [start, end), in generation
+// order, with its key in `filter`; moves that change nothing are left out.
+// A filter is read at random: each parent's children have their filter
+// words fetched while the children of the next few parents are made, and
+// are used only then.
 template <typename Use>
-void for_each_child_with_bit(const PackedCube* cubes, std::size_t start, std::size_t end,
+void for_each_child_with_key(const PackedCube* cubes, std::size_t start, std::size_t end,
                              const MoveChoice& choice, const PositionFilter& filter, Use&& use) {
   constexpr unsigned kAhead = 4;  // parents whose children are in flight
   struct Brood {
     std::array<PackedCube, kMoveCount> child;
-    std::array<std::uint64_t, kMoveCount> bit;
+    std::array<std::uint64_t, kMoveCount> key;
     unsigned n = 0;
   };
   std::array<Brood, kAhead> ring;
   const auto use_brood = [&use](const Brood& b) {
-    for (unsigned k = 0; k < b.n; ++k) use(b.child[k], b.bit[k]);
+    for (unsigned k = 0; k < b.n; ++k) use(b.child[k], b.key[k]);
   };
   Cube parent;
   unsigned slot = 0;
@@ -468,10 +468,10 @@ void for_each_child_with_bit(const PackedCube* cubes, std::size_t start, std::si
       const auto mi = static_cast<std::size_t>(moves[j]);
       const PackedCube child = packed_child_functions[mi](parent, packed);
       if (!choice.never_unchanged[mi] && same_cube_state(child, packed)) continue;
-      const std::uint64_t bit = filter.bit_of(child);
-      filter.prefetch(bit);
+      const std::uint64_t key = filter.key_of(child);
+      filter.prefetch(key);
       b.child[n] = child;
-      b.bit[n] = bit;
+      b.key[n] = key;
       ++n;
     }
     b.n = n;
@@ -490,9 +490,9 @@ void for_each_child_with_bit(const PackedCube* cubes, std::size_t start, std::si
 void range_built_level::add_children(const PackedCube* cubes, PositionFilter& filter) const {
   const LevelPlan& plan = *plan_->level;
   run_parts(plan.parts, [&](unsigned p) {
-    for_each_child_with_bit(
+    for_each_child_with_key(
         cubes, plan.parents[p], plan.parents[p + 1], *plan_->choice, filter,
-        [&filter](const PackedCube&, std::uint64_t bit) { filter.add_bit(bit); });
+        [&filter](const PackedCube&, std::uint64_t key) { filter.add_key(key); });
   });
 }
 
@@ -522,9 +522,9 @@ range_built_level::SiftedPtr range_built_level::sift(const PackedCube* cubes,
     const std::size_t most = sifted->per_part;
     std::size_t n = 0;
     bool over = false;
-    for_each_child_with_bit(cubes, plan.parents[p], plan.parents[p + 1], *plan_->choice, keep,
-                            [&](const PackedCube& child, std::uint64_t bit) {
-                              if (!keep.may_hold_bit(bit)) return;
+    for_each_child_with_key(cubes, plan.parents[p], plan.parents[p + 1], *plan_->choice, keep,
+                            [&](const PackedCube& child, std::uint64_t key) {
+                              if (!keep.may_hold_key(key)) return;
                               ++count[child.hi >> shift];
                               if (also != nullptr) also->add(child);
                               if (n < most)

@@ -83,7 +83,7 @@ void PositionFilter::add_all(const PackedCube* cubes, std::size_t begin, std::si
     constexpr std::size_t kAhead = 16;
     const std::size_t last = cuts[p + 1];
     for (std::size_t i = cuts[p]; i < last; ++i) {
-      if (i + kAhead < last) prefetch(bit_of(cubes[i + kAhead]));
+      if (i + kAhead < last) prefetch(key_of(cubes[i + kAhead]));
       add(cubes[i]);
     }
   });

@@ -32,7 +32,7 @@ class PositionFilter {
 
   // The key of a position, a mix of its cube-state bits 8..127: its word
   // (from bit 12 up) and its two bits in that word (bits 0..5 and 6..11).
-  std::uint64_t bit_of(const PackedCube& c) const {
+  std::uint64_t key_of(const PackedCube& c) const {
     std::uint64_t x = (c.lo >> 8) ^ (c.hi * 0x9E3779B97F4A7C15ull);
     x ^= x >> 29;
     x *= 0xBF58476D1CE4E5B9ull;
@@ -43,19 +43,19 @@ class PositionFilter {
   static std::uint64_t mask_of(std::uint64_t key) {
     return (std::uint64_t{1} << (key & 63)) | (std::uint64_t{1} << ((key >> 6) & 63));
   }
-  bool may_hold_bit(std::uint64_t key) const {
+  bool may_hold_key(std::uint64_t key) const {
     const std::uint64_t mask = mask_of(key);
     return (words_[key >> 12] & mask) == mask;
   }
-  bool may_hold(const PackedCube& c) const { return may_hold_bit(bit_of(c)); }
+  bool may_hold(const PackedCube& c) const { return may_hold_key(key_of(c)); }
   // Safe on many threads at once.
-  void add_bit(std::uint64_t key) {
+  void add_key(std::uint64_t key) {
     std::atomic_ref<std::uint64_t> word(words_[key >> 12]);
     const std::uint64_t mask = mask_of(key);
     if ((word.load(std::memory_order_relaxed) & mask) != mask)
       word.fetch_or(mask, std::memory_order_relaxed);
   }
-  void add(const PackedCube& c) { add_bit(bit_of(c)); }
+  void add(const PackedCube& c) { add_key(key_of(c)); }
   // Adds the positions of entries [begin, end), on every work thread.
   void add_all(const PackedCube* cubes, std::size_t begin, std::size_t end);
 

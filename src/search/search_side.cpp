@@ -119,8 +119,8 @@ struct SideSource {
     }
     if (side->ranges) {
       const auto [lo, hi] = bucket_slice(entries->data(), 0, held, first, last, shift);
-      out = {entries->data(),           lo, hi, cubes, side->ranges->parent_start(),
-             side->ranges->parent_end()};
+      const range_built_level& level = *side->ranges;
+      out = {entries->data(), lo, hi, cubes, level.parent_start(), level.parent_end()};
       return 0;
     }
     const auto [lo, hi] =
@@ -139,8 +139,8 @@ struct SideSource {
   LevelRange whole() const {
     if (!side->ranges) return side->newest();
     const PackedCube* cubes = side->cache.cubes();
-    return {entries->data(),           0, held, cubes, side->ranges->parent_start(),
-            side->ranges->parent_end()};
+    const range_built_level& level = *side->ranges;
+    return {entries->data(), 0, held, cubes, level.parent_start(), level.parent_end()};
   }
 };
 
