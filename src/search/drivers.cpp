@@ -1,7 +1,6 @@
 #include "search/drivers.h"
 
 #include <algorithm>
-#include <array>
 #include <functional>
 #include <memory>
 #include <string>

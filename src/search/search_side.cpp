@@ -11,8 +11,9 @@
 namespace tessel {
 
 search_side::search_side(const Cube& root, int dir, MemoryBudget& budget)
-    : cache(budget), direction(dir), level_ends{1} {
-  cache.cubes()[0] = pack_ce(root, 0);
+    : cache(budget), direction(dir) {
+  const PackedCube packed = pack_ce(root, 0);
+  restart({&packed, 1});
 }
 
 search_side::search_side(std::span<const PackedCube> roots, int dir, MemoryBudget& budget)
@@ -29,11 +30,8 @@ void search_side::restart(std::span<const PackedCube> roots) {
     cache.cubes()[i] = roots[i];
   }
   cache.set_used(roots.size());
-  ranges.reset();
   level_ends.assign(1, roots.size());
-  depth = 0;
-  level_start = 0;
-  level_end = roots.size();
+  rewind();
 }
 
 void search_side::rewind() {

@@ -6,13 +6,15 @@
 
 namespace tessel {
 
-void SearchSession::info(std::string_view text) {
-  if (!print_info_) return;
+bool SearchSession::count_line() {
   ++lines_written_;
-  if (lines_to_pass_ > 0) {
-    --lines_to_pass_;
-    return;
-  }
+  if (lines_to_pass_ == 0) return true;
+  --lines_to_pass_;
+  return false;
+}
+
+void SearchSession::info(std::string_view text) {
+  if (!print_info_ || !count_line()) return;
   std::string line = "INFO: ";
   line += text;
   line += '\n';
@@ -20,11 +22,7 @@ void SearchSession::info(std::string_view text) {
 }
 
 void SearchSession::write_line(std::string_view line) {
-  ++lines_written_;
-  if (lines_to_pass_ > 0) {
-    --lines_to_pass_;
-    return;
-  }
+  if (!count_line()) return;
   if (progress_) progress_->clear();
   out_ << line;
   out_.flush();

@@ -70,6 +70,9 @@ class SearchSession {
   KeptSides& kept_sides() { return kept_sides_; }
 
  private:
+  // Counts a line; false when it is to be passed over, not written.
+  bool count_line();
+
   std::ostream& out_;
   std::ostream& err_;
   LegalMoves legal_;
