@@ -1,13 +1,15 @@
 #!/bin/sh
 # Installs the Debian packages Tessel needs, when they are missing.
 #
-# usage: sh scripts/setup-debian.sh [build|test|ci]
+# usage: sh scripts/setup-debian.sh [build|test|mpi|ci]
 #   build  what builds tessel: cmake g++ make
+#   mpi    build, plus Open MPI (tessel-mpi)
 #   test   build, plus GoogleTest and GoogleMock, cpp-httplib and pkg-config
 #          (tessel-pictures and its tests), Chromium and Python 3 (the
 #          browser test of the pictures)                          (default)
-#   ci     test, plus git (the clean-clone check), Google Benchmark and clang
-#          with its sanitizer and fuzzer runtime (the later stages of .ci/run)
+#   ci     test, plus git (the clean-clone check), Google Benchmark, clang
+#          with its sanitizer and fuzzer runtime and Open MPI (the later
+#          stages of .ci/run)
 #
 # Does nothing when every package is installed. Otherwise runs apt-get update
 # and apt-get install, as root or through sudo. Set TESSEL_SETUP_DRY_RUN=1 to
@@ -17,13 +19,15 @@ set -eu
 want=${1:-test}
 build_packages="cmake g++ make"
 test_packages="$build_packages libgtest-dev libgmock-dev libcpp-httplib-dev pkg-config chromium python3"
-ci_packages="$test_packages git googletest libbenchmark-dev clang libclang-rt-14-dev"
+mpi_packages="openmpi-bin libopenmpi-dev"
+ci_packages="$test_packages git googletest libbenchmark-dev clang libclang-rt-14-dev $mpi_packages"
 case $want in
   build) packages=$build_packages ;;
   test) packages=$test_packages ;;
+  mpi) packages="$build_packages $mpi_packages" ;;
   ci) packages=$ci_packages ;;
   *)
-    echo "usage: sh scripts/setup-debian.sh [build|test|ci]" >&2
+    echo "usage: sh scripts/setup-debian.sh [build|test|mpi|ci]" >&2
     exit 2
     ;;
 esac

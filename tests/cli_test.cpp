@@ -25,62 +25,12 @@ namespace {
 // means cases were lost (or the folder was not found).
 constexpr std::size_t kCasesAtLeast = 181;
 
-// The picture address the NAME.err files are written with.
-constexpr std::string_view kDefaultEndpoint = "http://localhost:8047/cube";
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::string replace_all(std::string text, std::string_view from, std::string_view to) {
-  if (from == to) return text;
-  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
-}
-
-struct TranscriptCase {
-  std::string name;
-  std::string input;
-  std::vector<std::string> args;
-  std::string out;
-  int status = 0;
-  std::optional<std::string> err;
-};
-
-// Prints the case name in failure messages instead of its bytes.
-void PrintTo(const TranscriptCase& c, std::ostream* os) { *os << c.name; }
+using tessel::test::read_file;
+using tessel::test::TranscriptCase;
 
 const fs::path kDir = TESSEL_TRANSCRIPTS_DIR;
 
-std::vector<TranscriptCase> load_cases() {
-  std::vector<TranscriptCase> cases;
-  if (!fs::is_directory(kDir)) return cases;
-  for (const auto& entry : fs::directory_iterator(kDir)) {
-    if (entry.path().extension() != ".in") continue;
-    TranscriptCase c;
-    c.name = entry.path().stem().string();
-    const std::string base = (kDir / c.name).string();
-    c.input = read_file(entry.path());
-    c.out = read_file(base + ".out");
-    const std::string status = read_file(base + ".status");
-    // A missing or unreadable status file is caught by CompleteCases.
-    c.status = status.empty() ? -1 : std::atoi(status.c_str());
-    if (fs::exists(base + ".args")) {
-      std::istringstream lines(read_file(base + ".args"));
-      for (std::string line; std::getline(lines, line);) c.args.push_back(line);
-    }
-    if (fs::exists(base + ".err"))
-      c.err = replace_all(read_file(base + ".err"), kDefaultEndpoint, tessel::picture_endpoint);
-    cases.push_back(std::move(c));
-  }
-  std::sort(cases.begin(), cases.end(),
-            [](const TranscriptCase& a, const TranscriptCase& b) { return a.name < b.name; });
-  return cases;
-}
+std::vector<TranscriptCase> load_cases() { return tessel::test::load_transcripts(kDir); }
 
 std::string shell_quote(const std::string& s) {
   std::string q = "'";
@@ -108,8 +58,8 @@ TEST_P(Golden, InProcess) {
 
 TEST_P(Golden, Binary) {
   const TranscriptCase& c = GetParam();
-  const fs::path tmp =
-      fs::temp_directory_path() / ("tessel_transcript_" + std::to_string(::getpid()) + "_" + c.name);
+  const fs::path tmp = fs::temp_directory_path() /
+                       ("tessel_transcript_" + std::to_string(::getpid()) + "_" + c.name);
   fs::create_directories(tmp);
   {
     std::ofstream in(tmp / "in", std::ios::binary);

@@ -3,6 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -10,6 +14,10 @@
 #include "cube/cube_state.h"
 #include "search/legal_moves.h"
 #include "search/search_side.h"  // the sides the level and join tests grow
+
+namespace tessel {
+class Interpreter;
+}
 
 namespace tessel::test {
 
@@ -31,6 +39,34 @@ struct RunResult {
 };
 // Runs the interpreter in-process on the input with the arguments.
 RunResult run(const std::string& input, const std::vector<std::string>& args = {});
+
+// Runs `ranks` copies of the interpreter in-process, one thread each, as the
+// ranks of one run: joins are split between them. `setup`, when given,
+// prepares each copy's interpreter before it runs. Returns every rank's
+// result, rank 0 first.
+std::vector<RunResult> run_on_ranks(const std::string& input, const std::vector<std::string>& args,
+                                    int ranks, const std::function<void(Interpreter&)>& setup = {});
+
+// ---- Transcripts ----
+
+std::string read_file(const std::filesystem::path& p);
+
+// One case of tests/transcripts: NAME.in, NAME.args (one argument per
+// line), NAME.out, NAME.status and, when present, NAME.err (with the picture
+// address of this build put in).
+struct TranscriptCase {
+  std::string name;
+  std::string input;
+  std::vector<std::string> args;
+  std::string out;
+  int status = 0;
+  std::optional<std::string> err;
+};
+// Prints the case name in failure messages instead of its bytes.
+void PrintTo(const TranscriptCase& c, std::ostream* os);
+
+// Every case in `dir`, by name.
+std::vector<TranscriptCase> load_transcripts(const std::filesystem::path& dir);
 
 // ---- Search helpers ----
 

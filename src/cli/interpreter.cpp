@@ -35,9 +35,13 @@ int Interpreter::run(std::span<const std::string> args) {
   } catch (const Failure& failure) {
     out_ << failure.message;
     out_.flush();
-    if (failure.message == kOutputFailed) err_ << failure.message;
+    if (failure.message == kOutputFailed) {
+      err_ << failure.message;
+      ended_alone_ = true;
+    }
     return failure.status;
   } catch (const std::bad_alloc&) {
+    ended_alone_ = true;
     out_ << kOutOfMemory;
     out_.flush();
     return 1;

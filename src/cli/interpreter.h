@@ -34,6 +34,11 @@ class Interpreter {
   const search_parameters& parameters() const { return parameters_; }
   SearchSession& session() { return session_; }
 
+  // Whether run() ended on something that another run of the same input
+  // need not meet at the same point: a failing output, or the system
+  // refusing memory outside the budget.
+  bool ended_alone() const { return ended_alone_; }
+
   // Caps every search's depth whatever the input says (fuzzing).
   void set_depth_cap(int cap) { depth_cap_ = cap; }
 
@@ -53,6 +58,7 @@ class Interpreter {
   search_parameters parameters_;
   int depth_cap_ = kMaxSearchDepth;
   bool show_progress_ = false;
+  bool ended_alone_ = false;
 };
 
 // Runs a whole session: what main does with the standard streams.

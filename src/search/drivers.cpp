@@ -14,6 +14,7 @@
 #include "search/join.h"
 #include "search/kept_sides.h"
 #include "search/packed_cube.h"
+#include "search/rank_join.h"
 #include "search/search_side.h"
 
 namespace tessel {
@@ -49,6 +50,8 @@ std::int64_t join(const search_side& forward, const search_side& backward, std::
   options.range_joins = &session.stats().range_joins;
   options.kept = &session.stats().kept;
   options.progress = session.progress();
+  if (Ranks* ranks = session.ranks(); ranks != nullptr && ranks->size() > 1)
+    return join_over_ranks(*ranks, forward, backward, max_count, sink, session.budget(), options);
   return join_newest(forward, backward, max_count, sink, session.budget(), options);
 }
 

@@ -29,6 +29,37 @@ thread_local SequenceRoots sequence_roots;
 
 SequenceRoots roots_of_sequence() { return sequence_roots; }
 
+bool hand_on(const SequenceSink& sink, std::span<const int> moves, SequenceRoots roots) {
+  sequence_roots = roots;
+  return sink(moves);
+}
+
+LevelRange share_of_level(const LevelRange& level, const KeyShare& share) {
+  if (share.lo == 0 && share.to_end) return level;
+  const auto below = [](const PackedCube& c, std::uint64_t key) { return c.hi < key; };
+  const PackedCube* const first = level.cubes + level.start;
+  const PackedCube* const last = level.cubes + level.end;
+  const PackedCube* lo = std::lower_bound(first, last, share.lo, below);
+  const PackedCube* hi = share.to_end ? last : std::lower_bound(lo, last, share.hi, below);
+  LevelRange part = level;
+  if (level.parents == nullptr) {
+    if (level.is_root(level.start)) {
+      // A slice of level 0 is still level 0.
+      part.level_zero = true;
+    } else {
+      // A slice of a stored level: its parents are the level before the
+      // level's marker.
+      const std::size_t marker = level.start - 1;
+      part.parents = level.cubes;
+      part.parent_start = marker_value(level.cubes[marker]);
+      part.parent_end = marker;
+    }
+  }
+  part.start = static_cast<std::size_t>(lo - level.cubes);
+  part.end = static_cast<std::size_t>(hi - level.cubes);
+  return part;
+}
+
 namespace {
 
 // Bisection: entry lo is below the key, entry hi (or hi itself, when it is

@@ -32,6 +32,20 @@ struct LevelRange {
   bool is_root(std::size_t) const { return parents == nullptr && (start == 0 || level_zero); }
 };
 
+// The positions that one of several processes joins: those whose high key
+// word lies in [lo, hi), or in [lo, ...) when `to_end`. A run of one
+// position is never cut, and the shares of all processes, in order, cover
+// the key space once in increasing order.
+struct KeyShare {
+  std::uint64_t lo = 0;
+  std::uint64_t hi = 0;
+  bool to_end = true;
+};
+
+// The entries of a sorted level that lie in the share: a level of its own,
+// whose paths are those of the same entries of the whole level.
+LevelRange share_of_level(const LevelRange& level, const KeyShare& share);
+
 // Paths of one length, stored one after another in application order,
 // each with the root it starts from (its index in level 0).
 struct sequence_list {
@@ -86,6 +100,9 @@ struct SequenceRoots {
 // runs, on the thread that runs it (the join hands every sequence on from
 // the thread that called it).
 SequenceRoots roots_of_sequence();
+// Hands a sequence to `sink` as a join does, with `roots` as what
+// roots_of_sequence() tells while the sink runs; returns what it returns.
+bool hand_on(const SequenceSink& sink, std::span<const int> moves, SequenceRoots roots);
 
 // Joins two levels: every position in both is rebuilt into its forward and
 // backward paths; each forward path followed by the reversed, inverted

@@ -180,7 +180,8 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
                          const RangeJoinOptions& options) {
   if (!forward.ranges && !backward.ranges) {
     if (options.ranges_used != nullptr) ++*options.ranges_used;
-    return find_sequence(forward.newest(), backward.newest(), max_count, sink);
+    return find_sequence(share_of_level(forward.newest(), options.share),
+                         share_of_level(backward.newest(), options.share), max_count, sink);
   }
   if (options.range_joins != nullptr) ++*options.range_joins;
   Progress* const progress = options.progress;
@@ -243,7 +244,8 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
 
   if (!sources[0].built_in_ranges() && !sources[1].built_in_ranges()) {
     if (options.ranges_used != nullptr) ++*options.ranges_used;
-    return find_sequence(sources[0].whole(), sources[1].whole(), max_count, sink);
+    return find_sequence(share_of_level(sources[0].whole(), options.share),
+                         share_of_level(sources[1].whole(), options.share), max_count, sink);
   }
 
   // Ranges of whole buckets, each as large as the buffer allows. A bucket
@@ -280,13 +282,20 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
   };
   std::int64_t found = 0;
   const std::uint64_t all_steps = step + cuts.size() - 1;
+  const KeyShare& share = options.share;
   for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
     if (progress != nullptr) progress->step(++step, all_steps, positions);
     for (std::size_t b = cuts[k]; b < cuts[k + 1]; ++b) positions += kept_in(b);
+    // Bucket b holds the positions whose high key word lies in
+    // [b << shift, (b + 1) << shift): a range wholly out of the share is
+    // not built.
+    if (cuts[k + 1] <= (share.lo >> shift)) continue;
+    if (!share.to_end && (share.hi == 0 || cuts[k] > ((share.hi - 1) >> shift))) break;
     LevelRange parts[2];
     const std::size_t used = sources[0].part(cuts[k], cuts[k + 1], shift, buffer.data(), parts[0]);
     sources[1].part(cuts[k], cuts[k + 1], shift, buffer.data() + used, parts[1]);
-    found += find_sequence(parts[0], parts[1], max_count - found, counted);
+    found += find_sequence(share_of_level(parts[0], share), share_of_level(parts[1], share),
+                           max_count - found, counted);
     // A limit of 0 or less, like 1, stops at the first sequence found.
     if ((found > 0 && found >= max_count) || stopped) break;
   }

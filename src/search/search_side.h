@@ -88,6 +88,9 @@ struct RangeJoinOptions {
   std::uint64_t* range_joins = nullptr;  // adds 1 for a join of a range-built level
   std::uint64_t* kept = nullptr;         // adds the children of range-built levels kept
   Progress* progress = nullptr;
+  // Only the meetings of these positions are joined (one process's share
+  // of a join split between several).
+  KeyShare share;
 };
 
 // Joins the newest levels of two sides as find_sequence does, also when one

@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "core/ranks.h"
 #include "search/kept_sides.h"
 #include "search/legal_moves.h"
 #include "search/level_cache.h"
@@ -69,6 +70,11 @@ class SearchSession {
   // The sides of earlier searches, kept for later ones.
   KeptSides& kept_sides() { return kept_sides_; }
 
+  // The processes this session runs on beside its copies, or null for a
+  // process of its own: then every join is split between them.
+  Ranks* ranks() const { return ranks_; }
+  void set_ranks(Ranks* ranks) { ranks_ = ranks; }
+
  private:
   // Counts a line; false when it is to be passed over, not written.
   bool count_line();
@@ -85,6 +91,7 @@ class SearchSession {
   std::uint64_t lines_written_ = 0;
   std::uint64_t lines_to_pass_ = 0;
   KeptSides kept_sides_;  // after budget_, which they draw on
+  Ranks* ranks_ = nullptr;
 };
 
 }  // namespace tessel

@@ -1,0 +1,61 @@
+#include "mpi/mpi_ranks.h"
+
+#include <climits>
+#include <cstdint>
+
+#include "core/failure.h"
+
+namespace tessel {
+
+namespace {
+
+// MPI counts are ints: larger gatherings are refused rather than cut.
+int count_of(std::uint64_t bytes) {
+  if (bytes > static_cast<std::uint64_t>(INT_MAX)) fail(kOutOfMemory);
+  return static_cast<int>(bytes);
+}
+
+}  // namespace
+
+MpiRanks::MpiRanks(MPI_Comm comm) : comm_(comm) {
+  MPI_Comm_rank(comm_, &rank_);
+  MPI_Comm_size(comm_, &size_);
+  MPI_Comm local;
+  MPI_Comm_split_type(comm_, MPI_COMM_TYPE_SHARED, rank_, MPI_INFO_NULL, &local);
+  MPI_Comm_size(local, &local_size_);
+  MPI_Comm_free(&local);
+}
+
+std::vector<std::string> MpiRanks::all_gather(const std::string& mine) {
+  // Every rank's size first, then the bytes; a total too large for one
+  // gathering is found by every rank alike.
+  const auto n = static_cast<unsigned long long>(mine.size());
+  std::vector<unsigned long long> sizes(static_cast<std::size_t>(size_));
+  MPI_Allgather(&n, 1, MPI_UNSIGNED_LONG_LONG, sizes.data(), 1, MPI_UNSIGNED_LONG_LONG, comm_);
+  std::uint64_t total = 0;
+  std::vector<int> counts(sizes.size()), offsets(sizes.size());
+  for (std::size_t r = 0; r < sizes.size(); ++r) {
+    offsets[r] = count_of(total);
+    counts[r] = count_of(sizes[r]);
+    total += sizes[r];
+  }
+  count_of(total);
+  std::string all(static_cast<std::size_t>(total), '\0');
+  MPI_Allgatherv(mine.data(), counts[static_cast<std::size_t>(rank_)], MPI_CHAR, all.data(),
+                 counts.data(), offsets.data(), MPI_CHAR, comm_);
+  std::vector<std::string> parts;
+  parts.reserve(sizes.size());
+  for (std::size_t r = 0; r < sizes.size(); ++r)
+    parts.push_back(all.substr(static_cast<std::size_t>(offsets[r]), sizes[r]));
+  return parts;
+}
+
+std::string MpiRanks::broadcast(const std::string& text) {
+  unsigned long long n = text.size();
+  MPI_Bcast(&n, 1, MPI_UNSIGNED_LONG_LONG, 0, comm_);
+  std::string out = rank_ == 0 ? text : std::string(static_cast<std::size_t>(n), '\0');
+  MPI_Bcast(out.data(), count_of(n), MPI_CHAR, 0, comm_);
+  return out;
+}
+
+}  // namespace tessel

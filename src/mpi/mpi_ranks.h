@@ -1,0 +1,35 @@
+// The ranks of an MPI run, over one communicator.
+#pragma once
+
+#include <mpi.h>
+
+#include <string>
+#include <vector>
+
+#include "core/ranks.h"
+
+namespace tessel {
+
+class MpiRanks : public Ranks {
+ public:
+  explicit MpiRanks(MPI_Comm comm);
+
+  int rank() const override { return rank_; }
+  int size() const override { return size_; }
+  std::vector<std::string> all_gather(const std::string& mine) override;
+
+  // Rank 0's `text` on every rank.
+  std::string broadcast(const std::string& text);
+  // The ranks that share this rank's machine (its memory and processors).
+  int on_this_machine() const { return local_size_; }
+
+  MPI_Comm comm() const { return comm_; }
+
+ private:
+  MPI_Comm comm_;
+  int rank_ = 0;
+  int size_ = 1;
+  int local_size_ = 1;
+};
+
+}  // namespace tessel

@@ -1,0 +1,111 @@
+// Runs split between ranks: every join is cut by key between them and the
+// sequences are gathered in rank order. Every rank must print exactly what
+// one process prints, and end with the same status.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/interpreter.h"
+#include "search/session.h"
+#include "test_util.h"
+
+namespace tessel {
+namespace {
+
+const std::vector<test::TranscriptCase>& transcripts() {
+  static const auto cases = test::load_transcripts(TESSEL_TRANSCRIPTS_DIR);
+  return cases;
+}
+
+class TranscriptsOnRanks : public ::testing::TestWithParam<int> {};
+
+// Every transcript, on every rank: the same output and status as the
+// transcript's own (standard error, with its pictures, too).
+TEST_P(TranscriptsOnRanks, SameOutputOnEveryRank) {
+  const int ranks = GetParam();
+  ASSERT_GT(transcripts().size(), 100u);
+  for (const auto& c : transcripts()) {
+    const auto results = test::run_on_ranks(c.input, c.args, ranks);
+    for (std::size_t r = 0; r < results.size(); ++r) {
+      SCOPED_TRACE(c.name + " on rank " + std::to_string(r));
+      EXPECT_EQ(results[r].out, c.out);
+      EXPECT_EQ(results[r].status, c.status);
+      if (c.err) {
+        EXPECT_EQ(results[r].err, *c.err);
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ranks, TranscriptsOnRanks, ::testing::Values(1, 2, 3));
+
+struct RankCase {
+  const char* name;
+  const char* input;
+  std::vector<std::string> args = {};
+  // Forces range-built levels cut into many key ranges.
+  bool small_ranges = false;
+};
+
+void PrintTo(const RankCase& c, std::ostream* os) { *os << c.name; }
+
+const std::vector<RankCase> kRankCases = {
+    {"full_cube_9", "R U F' L2 D B' R2 U' F set d 9 solve"},
+    {"identities_8", "set d 8 solve"},
+    {"limit_on_a_later_rank", "set d 8 set n 37 solve"},
+    {"limit_one", "R U F' L2 D B' R2 U' set d 9 set n 1 solve"},
+    {"after_first_match", "R U F' L D set d 9 set da 2 solve"},
+    {"cross", "init_empty_cube add_cross F R D' L2 B U set d 8 solve"},
+    {"f2l", "init_empty_cube add_f2l R U R' U' F' U F set d 8 solve"},
+    {"oll_ruf_auf",
+     "init_empty_cube add_f2l add_corners_orientation add_edges_orientation R U R' U R U2 R' "
+     "set_gen RUF set_auf both set d 10 solve"},
+    {"domino", "set_domino_cube R U F D L set d 8 solve"},
+    {"half_turns", "R2 U F2 D' L2 B2 U set_gen R2L2F2B2DU set d 11 solve"},
+    {"slices_and_rotations", "init_empty_cube add_f2l R U M' U2 r set_gen RUrMx set d 9 solve"},
+    {"two_phase", "R U F' L2 D B' R2 U' F D2 solve_two_phase F R U R' U' F' solve_two_phase"},
+    {"reconstruct", "R U R' U' R' F R F' set d 9 reconstruct"},
+    {"error_in_the_middle", "R U R' set d 6 solve frobnicate set d 5 solve"},
+    {"ranged_full_cube_9", "R U F' L2 D B' R2 U' F set d 9 solve", {"--max-memory", "4M"}, true},
+    {"ranged_limit", "set d 8 set n 37 solve", {"--max-memory", "4M"}, true},
+    {"ranged_out_of_memory", "R U F' L2 D B' R2 U' F D2 L' set d 11 solve", {"--max-memory", "4M"}},
+};
+
+class SearchesOnRanks : public ::testing::TestWithParam<RankCase> {};
+
+TEST_P(SearchesOnRanks, SameOutputAsOneProcess) {
+  const RankCase& c = GetParam();
+  const auto setup = [&c](Interpreter& interpreter) {
+    if (c.small_ranges) interpreter.session().set_most_per_range(3000);
+  };
+  const auto alone = test::run_on_ranks(c.input, c.args, 1, setup)[0];
+  ASSERT_FALSE(alone.out.empty());
+  for (int ranks : {2, 3}) {
+    const auto results = test::run_on_ranks(c.input, c.args, ranks, setup);
+    for (std::size_t r = 0; r < results.size(); ++r) {
+      SCOPED_TRACE(std::to_string(ranks) + " ranks, rank " + std::to_string(r));
+      EXPECT_EQ(results[r].out, alone.out);
+      EXPECT_EQ(results[r].status, alone.status);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ranks, SearchesOnRanks, ::testing::ValuesIn(kRankCases),
+                         [](const ::testing::TestParamInfo<RankCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// One process's run and a run of one rank are the same run.
+TEST(SearchesOnRanks, OneRankIsOneProcess) {
+  for (const RankCase& c : kRankCases) {
+    SCOPED_TRACE(c.name);
+    const auto alone = test::run(c.input, c.args);
+    const auto one = test::run_on_ranks(c.input, c.args, 1)[0];
+    EXPECT_EQ(one.out, alone.out);
+    EXPECT_EQ(one.status, alone.status);
+  }
+}
+
+}  // namespace
+}  // namespace tessel
