@@ -6,6 +6,8 @@
 #   bash bench/run.sh J15 J16         the deep jobs (about 21 GiB each)
 #   bash bench/run.sh J13 LEVELS      just these
 #   bash bench/run.sh micro           the Google Benchmark micro-benchmarks
+#   bash bench/run.sh mpi [JOB...]    J13 J14 (or the jobs named) with tessel and
+#                                     with tessel-mpi on 2 ranks: bench/mpi.sh
 #
 # Options: -v   details of J2P (each scramble), JBATCH (each case) and LEVELS
 #               (each level)
@@ -21,13 +23,17 @@ build=${TESSEL_BENCH_DIR:-$root/build-bench}
 parallel=${TESSEL_BENCH_JOBS:-2}
 all_jobs=(J12 J13 J14 J14M JOLL J2P JBATCH LEVELS)
 
-usage() { sed -n '2,17s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; }
+usage() { sed -n '2,19s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; }
 
 verbose=()
 threads=()
 do_build=1
 jobs=()
 expect_threads=0
+if [ "${1:-}" = mpi ]; then
+  shift
+  exec bash "$(dirname "${BASH_SOURCE[0]}")/mpi.sh" "$@"
+fi
 for arg in "$@"; do
   if [ $expect_threads = 1 ]; then
     case $arg in
