@@ -243,6 +243,30 @@ void count_children(LevelPlan& plan, const PackedCube* cubes, const MoveChoice& 
   });
 }
 
+// Whether no legal move can leave a cube of this search unchanged: then
+// every move a parent is expanded by gives a child.
+bool every_move_changes(const MoveChoice& choice) {
+  for (unsigned j = 0; j < choice.root_count; ++j)
+    if (!choice.never_unchanged[choice.root[j]]) return false;
+  return true;
+}
+
+// The moves the parents are expanded by, all parts: the number of children
+// when every move changes the cube.
+std::uint64_t count_moves(const LevelPlan& plan, const PackedCube* cubes,
+                          const MoveChoice& choice) {
+  std::vector<std::uint64_t> moves(plan.parts, 0);
+  run_parts(plan.parts, [&](unsigned p) {
+    std::uint64_t n = 0;
+    for (std::size_t i = plan.parents[p]; i < plan.parents[p + 1]; ++i)
+      n += choice.moves_for(i, unpack_last_move(cubes[i])).second;
+    moves[p] = n;
+  });
+  std::uint64_t total = 0;
+  for (std::uint64_t n : moves) total += n;
+  return total;
+}
+
 // Place: lays the buckets out one after another and, within each bucket,
 // the parts one after another, so every bucket holds its children in
 // generation order whatever the number of parts. Turns the counts into the
@@ -349,6 +373,22 @@ new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, st
   auto choice = std::make_unique<const MoveChoice>(
       legal, direction, pieces_all_distinct(unpack_cube(cache.cubes()[0])), start == 0 ? end : 0);
   const std::size_t base = end + 1;
+  if (never_grown && every_move_changes(*choice)) {
+    // Every child counts, so the moves give the level's size without a
+    // counting pass; a large level is left to be built for its joins,
+    // which count its children by bucket as they sift them.
+    auto plan = std::make_unique<LevelPlan>(start, end, choice->root_count, true);
+    const std::uint64_t total = count_moves(*plan, cache.cubes(), *choice);
+    if (total >= kLeastPlannedChildren) {
+      plan->bucket.assign(plan->buckets + 1, 0);
+      plan->bucket[plan->buckets] = total;
+      cache.add_generated(total);
+      return {end, std::make_unique<range_built_level>(
+                       std::make_unique<range_built_level::Plan>(
+                           range_built_level::Plan{std::move(choice), std::move(plan)}),
+                       start, end)};
+    }
+  }
   auto plan = std::make_unique<LevelPlan>(start, end, choice->root_count);
   count_children(*plan, cache.cubes(), *choice);
   std::size_t total = place_children(*plan);

@@ -94,6 +94,8 @@ class range_built_level {
   std::size_t buckets() const;
   // A position's bucket is its high word shifted right by this.
   int bucket_shift() const;
+  // The children of the parents, counted by the moves they are expanded by
+  // (every child then counts) or child by child.
   std::uint64_t children() const;
   // Adds the position of every child to `filter` (one pass over the
   // parents, on every work thread).
