@@ -171,9 +171,9 @@ TEST(KeptSides, OutOfMemoryWithKeptLevels) {
   SearchSession session(out, err);
   solve(first, full_cube(), depth(11), session);
   const std::size_t before = out.str().size();
-  // No room for the backward side's sixth level: kept or not, the search
-  // cannot reach 12 moves.
-  const std::size_t squeezed = session.budget().in_use() + (std::size_t{64} << 10);
+  // No room for the backward side's sixth level, nor for its join in
+  // ranges: kept or not, the search cannot reach 12 moves.
+  const std::size_t squeezed = session.budget().in_use() + (std::size_t{1} << 10);
   session.budget().set_limit(squeezed);
   std::string got;
   try {

@@ -18,6 +18,7 @@
 #include "cube/masks.h"
 #include "cube/moves.h"
 #include "cube/pieces.h"
+#include "search/key_slice.h"
 #include "test_util.h"
 
 namespace tessel {
@@ -343,6 +344,53 @@ TEST(PackedCube, CheckPackingComparesTheLowByteOfTheMove) {
   Cube c = full_cube();
   c[24 + 5] = 3;  // UFR corner shows R, R
   EXPECT_EQ(check_packing(c, 0), PackingCheck::wrong_cube);
+}
+
+// Keys cut finer than a bucket: a prefix and the bits after it make the
+// longer prefix, prefixes keep the cube-state order, and a slice is a run
+// of that order bounded where before_sub says.
+TEST(KeySlice, PrefixesAndBitsFollowTheCubeStateOrder) {
+  std::mt19937_64 rng(99);
+  std::vector<PackedCube> keys(400);
+  for (auto& k : keys) k = {rng(), rng()};
+  keys.push_back({0, 0});
+  keys.push_back({~std::uint64_t{0}, ~std::uint64_t{0}});
+  // Pairs that differ only below a given bit, the move byte included.
+  for (int bit : {0, 8, 9, 63, 64, 100, 127})
+    keys.push_back({keys[0].lo ^ (bit < 64 ? std::uint64_t{1} << bit : 0),
+                    keys[0].hi ^ (bit >= 64 ? std::uint64_t{1} << (bit - 64) : 0)});
+  std::sort(keys.begin(), keys.end(), cube_state_less);
+  struct Cut {
+    int depth, bits;
+  };
+  for (const Cut cut : {Cut{0, 16}, Cut{16, 16}, Cut{48, 16}, Cut{56, 13}, Cut{64, 16}, Cut{63, 1},
+                        Cut{104, 16}, Cut{119, 1}, Cut{32, 32}}) {
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      const PackedCube& c = keys[i];
+      const std::uint64_t sub = key_bits(c, cut.depth, cut.bits);
+      ASSERT_LT(sub, std::uint64_t{1} << cut.bits);
+      EXPECT_EQ(with_key_bits(key_prefix(c, cut.depth), cut.depth, cut.bits, sub),
+                key_prefix(c, cut.depth + cut.bits))
+          << cut.depth << "+" << cut.bits;
+      EXPECT_EQ(key_prefix(with_last_move(c, 77), cut.depth), key_prefix(c, cut.depth));
+      if (i > 0) {
+        EXPECT_LE(key_prefix(keys[i - 1], cut.depth), key_prefix(c, cut.depth));
+      }
+      // The slice of c's own sub-slice holds c; its bounds hold the run.
+      const KeySlice slice{key_prefix(c, cut.depth), cut.depth, cut.bits, sub, sub + 1};
+      EXPECT_TRUE(in_slice(c, slice));
+      for (std::size_t j = 0; j < keys.size(); j += 7) {
+        const bool before = before_sub(keys[j], slice.prefix, cut.depth, cut.bits, sub);
+        const bool before_end = before_sub(keys[j], slice.prefix, cut.depth, cut.bits, sub + 1);
+        EXPECT_EQ(in_slice(keys[j], slice), !before && before_end);
+        if (cube_state_less(keys[j], c) && !in_slice(keys[j], slice)) {
+          EXPECT_TRUE(before);
+        }
+      }
+    }
+  }
+  EXPECT_EQ(key_prefix({0xFF, 1}, kKeyBits), (KeyPrefix{1, 0}));
+  EXPECT_EQ(key_bits({0x1FF, 0}, kKeyBits - 1, 1), 1u);
 }
 
 }  // namespace

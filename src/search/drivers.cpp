@@ -48,6 +48,7 @@ std::int64_t join(const search_side& forward, const search_side& backward, std::
   options.filter_bits = session.filter_bits();
   options.ranges_used = &session.stats().ranges;
   options.range_joins = &session.stats().range_joins;
+  options.slices = &session.stats().slices;
   options.kept = &session.stats().kept;
   options.progress = session.progress();
   if (Ranks* ranks = session.ranks(); ranks != nullptr && ranks->size() > 1)

@@ -611,4 +611,66 @@ std::size_t range_built_level::build_sifted(const PackedCube* cubes, const Sifte
   return build_buckets(sifted.kept, *plan_->choice, cubes, first, last, out, keep);
 }
 
+unsigned range_built_level::parts() const { return plan_->level->parts; }
+
+std::vector<std::uint64_t> range_built_level::count_finer(const PackedCube* cubes,
+                                                          const PositionFilter& keep,
+                                                          std::span<const KeyPrefix> prefixes,
+                                                          int depth, int sub_bits) const {
+  const LevelPlan& plan = *plan_->level;
+  const std::size_t n = prefixes.size();
+  const std::size_t subs = std::size_t{1} << sub_bits;
+  std::vector<std::uint64_t> counts(plan.parts * n * subs, 0);
+  if (n == 0) return counts;
+  const int shift = plan.bucket_shift;
+  const std::uint64_t first = prefixes.front().hi >> shift;
+  const std::uint64_t last = (prefixes.back().hi >> shift) + 1;
+  run_parts(plan.parts, [&](unsigned p) {
+    std::uint64_t* const mine = counts.data() + p * n * subs;
+    for_each_child_in_buckets(cubes, plan.parents[p], plan.parents[p + 1], *plan_->choice, shift,
+                              first, last, [&](const PackedCube& c) {
+                                if (!keep.may_hold(c)) return;
+                                const KeyPrefix own = key_prefix(c, depth);
+                                const auto it =
+                                    std::lower_bound(prefixes.begin(), prefixes.end(), own);
+                                if (it == prefixes.end() || *it != own) return;
+                                const auto i = static_cast<std::size_t>(it - prefixes.begin());
+                                ++mine[(i << sub_bits) + key_bits(c, depth, sub_bits)];
+                              });
+  });
+  return counts;
+}
+
+std::size_t range_built_level::build_slice(const PackedCube* cubes, const PositionFilter& keep,
+                                           const KeySlice& slice,
+                                           std::span<const std::uint64_t> per_part,
+                                           PackedCube* out) const {
+  const LevelPlan& plan = *plan_->level;
+  if (per_part.size() != plan.parts)
+    fail("ERROR: Bug found, a key slice was counted in other parts\n");
+  // Each part writes its children after those of the parts before it, so
+  // the slice holds them in generation order.
+  std::vector<std::uint64_t> from(plan.parts + 1, 0);
+  for (unsigned p = 0; p < plan.parts; ++p) from[p + 1] = from[p] + per_part[p];
+  const int shift = plan.bucket_shift;
+  const std::uint64_t bucket = slice.prefix.hi >> shift;
+  std::vector<std::uint64_t> written(plan.parts, 0);
+  run_parts(plan.parts, [&](unsigned p) {
+    PackedCube* const at = out + from[p];
+    const std::uint64_t most = per_part[p];
+    std::uint64_t n = 0;
+    for_each_child_in_buckets(cubes, plan.parents[p], plan.parents[p + 1], *plan_->choice, shift,
+                              bucket, bucket + 1, [&](const PackedCube& c) {
+                                if (!in_slice(c, slice) || !keep.may_hold(c)) return;
+                                if (n < most) at[n] = c;
+                                ++n;
+                              });
+    written[p] = n;
+  });
+  for (unsigned p = 0; p < plan.parts; ++p)
+    if (written[p] != per_part[p])
+      fail("ERROR: Bug found, a key slice was built with a wrong number of children\n");
+  return sort_and_compact(plan.parts, {0, from[plan.parts]}, plan.bucket_bits, out, 0);
+}
+
 }  // namespace tessel

@@ -20,8 +20,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <vector>
 
 #include "search/entry_arena.h"
+#include "search/key_slice.h"
 #include "search/legal_moves.h"
 #include "search/packed_cube.h"
 #include "search/position_filter.h"
@@ -130,6 +133,26 @@ class range_built_level {
   std::size_t build_sifted(const PackedCube* cubes, const Sifted& sifted,
                            const PositionFilter& keep, std::size_t first, std::size_t last,
                            PackedCube* out) const;
+
+  // Buckets whose kept children alone are too many for one range are cut
+  // finer. The parents are passed over in parts, each part's children in
+  // generation order.
+  unsigned parts() const;
+  // The children `keep` may hold, counted by part, prefix and the next
+  // `sub_bits` key bits: at ((p * n + i) << sub_bits) + s for part p,
+  // prefixes[i] (n of them, in key order, each of `depth` bits, at least a
+  // bucket's) and sub-slice s.
+  std::vector<std::uint64_t> count_finer(const PackedCube* cubes, const PositionFilter& keep,
+                                         std::span<const KeyPrefix> prefixes, int depth,
+                                         int sub_bits) const;
+  // The kept children of one slice (within one bucket), built again from
+  // the parents into `out`, sorted and with duplicates merged: exactly the
+  // stored level's entries of those positions that `keep` may hold.
+  // `per_part` holds what count_finer counted of the slice for each part.
+  // Returns the number of entries.
+  std::size_t build_slice(const PackedCube* cubes, const PositionFilter& keep,
+                          const KeySlice& slice, std::span<const std::uint64_t> per_part,
+                          PackedCube* out) const;
 
  private:
   std::unique_ptr<Plan> plan_;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "core/failure.h"
@@ -90,6 +92,33 @@ std::pair<std::size_t, std::size_t> bucket_slice(const PackedCube* cubes, std::s
   return {static_cast<std::size_t>(lo - cubes), static_cast<std::size_t>(hi - cubes)};
 }
 
+// One key range of a join: the buckets [first, last), or, for a bucket
+// whose kept children alone do not fit in the buffer, a slice of it with
+// the kept children of each range-built side per part (buckets [first,
+// last) is then that one bucket).
+struct JoinRange {
+  JoinRange() = default;
+  JoinRange(std::size_t from, std::size_t to) : first(from), last(to) {}
+
+  std::size_t first = 0, last = 0;
+  bool sliced = false;
+  KeySlice slice;
+  std::vector<std::uint64_t> per_part[2];
+  std::uint64_t kept = 0;
+};
+
+// The entries [lo, hi) of the sorted entries [start, end) of `cubes` that
+// lie in `slice`.
+std::pair<std::size_t, std::size_t> key_slice_of(const PackedCube* cubes, std::size_t start,
+                                                 std::size_t end, const KeySlice& s) {
+  const auto below = [&s](const PackedCube& c, std::uint64_t sub) {
+    return before_sub(c, s.prefix, s.depth, s.sub_bits, sub);
+  };
+  const PackedCube* lo = std::lower_bound(cubes + start, cubes + end, s.first_sub, below);
+  const PackedCube* hi = std::lower_bound(lo, cubes + end, s.last_sub, below);
+  return {static_cast<std::size_t>(lo - cubes), static_cast<std::size_t>(hi - cubes)};
+}
+
 // What a join takes from one side for a key range: a stored level, the
 // kept children of a range-built level held whole, or kept children built
 // again range by range through `keep`.
@@ -105,24 +134,31 @@ struct SideSource {
     return built_in_ranges() ? range_built_level::sifted_size(*sifted, b) : 0;
   }
 
-  // The part in buckets [first, last): built into `room` when built in
-  // ranges (returns the entries written there), else a slice.
-  std::size_t part(std::size_t first, std::size_t last, int shift, PackedCube* room,
-                   LevelRange& out) const {
+  // The part in range r: built into `room` when built in ranges (returns
+  // the entries written there), else a slice. `per_part` is the range's
+  // count of this side's kept children when r is a slice.
+  std::size_t part(const JoinRange& r, std::span<const std::uint64_t> per_part, int shift,
+                   PackedCube* room, LevelRange& out) const {
     const PackedCube* cubes = side->cache.cubes();
+    const auto slice = [&r, shift](const PackedCube* c, std::size_t start, std::size_t end) {
+      return r.sliced ? key_slice_of(c, start, end, r.slice)
+                      : bucket_slice(c, start, end, r.first, r.last, shift);
+    };
     if (built_in_ranges()) {
-      const std::size_t n = side->ranges->build_sifted(cubes, *sifted, *keep, first, last, room);
-      out = {room, 0, n, cubes, side->ranges->parent_start(), side->ranges->parent_end()};
+      const range_built_level& level = *side->ranges;
+      const std::size_t n = r.sliced
+                                ? level.build_slice(cubes, *keep, r.slice, per_part, room)
+                                : level.build_sifted(cubes, *sifted, *keep, r.first, r.last, room);
+      out = {room, 0, n, cubes, level.parent_start(), level.parent_end()};
       return n;
     }
     if (side->ranges) {
-      const auto [lo, hi] = bucket_slice(entries->data(), 0, held, first, last, shift);
+      const auto [lo, hi] = slice(entries->data(), 0, held);
       const range_built_level& level = *side->ranges;
       out = {entries->data(), lo, hi, cubes, level.parent_start(), level.parent_end()};
       return 0;
     }
-    const auto [lo, hi] =
-        bucket_slice(cubes, side->level_start, side->level_end, first, last, shift);
+    const auto [lo, hi] = slice(cubes, side->level_start, side->level_end);
     if (side->level_start == 0) {
       // Level 0, the roots: a slice of them is still level 0.
       out = {cubes, lo, hi, nullptr, 0, 0, true};
@@ -171,6 +207,86 @@ void sift_side(SideSource& source, const PositionFilter& keep, PositionFilter* a
       source.held = level.arrange(*sifted, room.data(), source.entries->data());
     }
   }
+}
+
+// Most bytes one round of finer counts takes: when many buckets are cut
+// at once, each is counted by fewer bits.
+constexpr std::size_t kFinerCountBytes = std::size_t{16} << 20;
+
+// Cuts the kept children of the range-built sides in every prefix (each of
+// `depth` key bits, in key order) into slices of at most `capacity`,
+// counted by the next key bits; a sub-slice still too large is cut again
+// by the bits after those. Returns each prefix's slices in key order,
+// leaving out key runs without kept children. One position with more kept
+// children than `capacity` ends with "ERROR: not enough memory".
+std::vector<std::vector<JoinRange>> cut_finer(const SideSource (&sources)[2],
+                                              const std::vector<KeyPrefix>& prefixes, int depth,
+                                              std::size_t capacity, int shift) {
+  const std::size_t n = prefixes.size();
+  unsigned parts[2] = {0, 0};
+  for (int k = 0; k < 2; ++k)
+    if (sources[k].built_in_ranges()) parts[k] = sources[k].side->ranges->parts();
+  int bits = std::min(16, kKeyBits - depth);
+  while (bits > 1 && (n * (parts[0] + parts[1]) << bits) * sizeof(std::uint64_t) > kFinerCountBytes)
+    --bits;
+  std::vector<std::uint64_t> counts[2];
+  for (int k = 0; k < 2; ++k)
+    if (parts[k] != 0)
+      counts[k] = sources[k].side->ranges->count_finer(sources[k].side->cache.cubes(),
+                                                       *sources[k].keep, prefixes, depth, bits);
+  const auto count = [&](int k, unsigned p, std::size_t i, std::uint64_t s) {
+    return counts[k][((p * n + i) << bits) + s];
+  };
+  std::vector<std::vector<JoinRange>> out(n);
+  std::vector<KeyPrefix> deeper;
+  std::vector<std::pair<std::size_t, std::size_t>> holes;  // (prefix, place) of each
+  const std::uint64_t subs = std::uint64_t{1} << bits;
+  for (std::size_t i = 0; i < n; ++i) {
+    JoinRange open;
+    const auto close = [&] {
+      if (open.sliced) out[i].push_back(std::move(open));
+      open = {};
+    };
+    for (std::uint64_t s = 0; s < subs; ++s) {
+      std::uint64_t kept = 0;
+      for (int k = 0; k < 2; ++k)
+        for (unsigned p = 0; p < parts[k]; ++p) kept += count(k, p, i, s);
+      if (kept == 0) continue;
+      if (kept > capacity) {
+        if (depth + bits >= kKeyBits) fail(kOutOfMemory);
+        close();
+        holes.emplace_back(i, out[i].size());
+        out[i].emplace_back();
+        deeper.push_back(with_key_bits(prefixes[i], depth, bits, s));
+        continue;
+      }
+      if (open.sliced && open.kept + kept > capacity) close();
+      if (!open.sliced) {
+        open.sliced = true;
+        open.first = static_cast<std::size_t>(prefixes[i].hi >> shift);
+        open.last = open.first + 1;
+        open.slice = {prefixes[i], depth, bits, s, s + 1};
+        for (int k = 0; k < 2; ++k) open.per_part[k].assign(parts[k], 0);
+      }
+      open.slice.last_sub = s + 1;
+      open.kept += kept;
+      for (int k = 0; k < 2; ++k)
+        for (unsigned p = 0; p < parts[k]; ++p) open.per_part[k][p] += count(k, p, i, s);
+    }
+    close();
+  }
+  if (deeper.empty()) return out;
+  std::vector<std::vector<JoinRange>> finer =
+      cut_finer(sources, deeper, depth + bits, capacity, shift);
+  // From the last hole back, so that the places of the others hold.
+  for (std::size_t h = holes.size(); h-- > 0;) {
+    auto& ranges = out[holes[h].first];
+    const auto at = ranges.begin() + static_cast<std::ptrdiff_t>(holes[h].second);
+    const auto next = ranges.erase(at);
+    ranges.insert(next, std::make_move_iterator(finer[h].begin()),
+                  std::make_move_iterator(finer[h].end()));
+  }
+  return out;
 }
 
 }  // namespace
@@ -259,19 +375,55 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
   std::uint64_t total = 0;
   for (std::size_t b = 0; b < buckets; ++b) total += kept_in(b);
   const std::size_t capacity = entries_room(budget.remaining(), options.most_per_range, total);
-  std::vector<std::size_t> cuts = {0};
+  // Each range costs a pass over the parents: a join is walked in no more
+  // ranges than a level has buckets, as with whole buckets alone. A buffer
+  // that would need more is too small for the join.
+  if (total > static_cast<std::uint64_t>(capacity) * buckets) fail(kOutOfMemory);
+  // A bucket whose kept children alone exceed the buffer is cut into
+  // slices by the next key bits; it stands in `ranges` as a hole until
+  // they are known.
+  std::vector<JoinRange> ranges;
+  std::vector<KeyPrefix> oversized;
+  std::vector<std::size_t> holes;
+  JoinRange open;
   std::uint64_t in_range = 0;
   for (std::size_t b = 0; b < buckets; ++b) {
     const std::uint64_t n = kept_in(b);
-    if (n > capacity) fail(kOutOfMemory);
-    if (in_range + n > capacity) {
-      cuts.push_back(b);
+    if (n > capacity) {
+      if (open.last > open.first) ranges.push_back(std::move(open));
+      holes.push_back(ranges.size());
+      ranges.emplace_back();
+      oversized.push_back({static_cast<std::uint64_t>(b) << shift, 0});
+      open = JoinRange(b + 1, b + 1);
+      in_range = 0;
+      continue;
+    }
+    if (in_range + n > capacity && open.last > open.first) {
+      ranges.push_back(std::move(open));
+      open = JoinRange(b, b);
       in_range = 0;
     }
+    open.last = b + 1;
     in_range += n;
   }
-  cuts.push_back(buckets);
-  if (options.ranges_used != nullptr) *options.ranges_used += cuts.size() - 1;
+  if (open.last > open.first || ranges.empty()) {
+    open.last = buckets;
+    ranges.push_back(std::move(open));
+  }
+  if (!oversized.empty()) {
+    std::vector<std::vector<JoinRange>> slices =
+        cut_finer(sources, oversized, 64 - shift, capacity, shift);
+    for (std::size_t h = holes.size(); h-- > 0;) {
+      const auto at = ranges.begin() + static_cast<std::ptrdiff_t>(holes[h]);
+      const auto next = ranges.erase(at);
+      ranges.insert(next, std::make_move_iterator(slices[h].begin()),
+                    std::make_move_iterator(slices[h].end()));
+    }
+  }
+  if (ranges.size() > buckets) fail(kOutOfMemory);
+  if (options.ranges_used != nullptr) *options.ranges_used += ranges.size();
+  if (options.slices != nullptr)
+    for (const JoinRange& r : ranges) *options.slices += r.sliced ? 1 : 0;
 
   EntryArena buffer(budget, capacity);
   bool stopped = false;
@@ -281,19 +433,23 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
     return go_on;
   };
   std::int64_t found = 0;
-  const std::uint64_t all_steps = step + cuts.size() - 1;
+  const std::uint64_t all_steps = step + ranges.size();
   const KeyShare& share = options.share;
-  for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+  for (const JoinRange& r : ranges) {
     if (progress != nullptr) progress->step(++step, all_steps, positions);
-    for (std::size_t b = cuts[k]; b < cuts[k + 1]; ++b) positions += kept_in(b);
+    if (r.sliced) {
+      positions += r.kept;
+    } else {
+      for (std::size_t b = r.first; b < r.last; ++b) positions += kept_in(b);
+    }
     // Bucket b holds the positions whose high key word lies in
     // [b << shift, (b + 1) << shift): a range wholly out of the share is
     // not built.
-    if (cuts[k + 1] <= (share.lo >> shift)) continue;
-    if (!share.to_end && (share.hi == 0 || cuts[k] > ((share.hi - 1) >> shift))) break;
+    if (r.last <= (share.lo >> shift)) continue;
+    if (!share.to_end && (share.hi == 0 || r.first > ((share.hi - 1) >> shift))) break;
     LevelRange parts[2];
-    const std::size_t used = sources[0].part(cuts[k], cuts[k + 1], shift, buffer.data(), parts[0]);
-    sources[1].part(cuts[k], cuts[k + 1], shift, buffer.data() + used, parts[1]);
+    const std::size_t used = sources[0].part(r, r.per_part[0], shift, buffer.data(), parts[0]);
+    sources[1].part(r, r.per_part[1], shift, buffer.data() + used, parts[1]);
     found += find_sequence(share_of_level(parts[0], share), share_of_level(parts[1], share),
                            max_count - found, counted);
     // A limit of 0 or less, like 1, stops at the first sequence found.

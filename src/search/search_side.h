@@ -86,6 +86,7 @@ struct RangeJoinOptions {
   int filter_bits = 0;
   std::uint64_t* ranges_used = nullptr;  // adds the key ranges joined
   std::uint64_t* range_joins = nullptr;  // adds 1 for a join of a range-built level
+  std::uint64_t* slices = nullptr;       // adds the key ranges cut finer than a bucket
   std::uint64_t* kept = nullptr;         // adds the children of range-built levels kept
   Progress* progress = nullptr;
   // Only the meetings of these positions are joined (one process's share
@@ -103,7 +104,9 @@ struct RangeJoinOptions {
 // those positions, so joining them gives the join of the stored levels.
 // When the kept children do not fit in the budget, the key space is walked
 // in ranges of whole buckets, in increasing order, each built again from
-// the parents through the same filters.
+// the parents through the same filters; a bucket whose kept children alone
+// do not fit is cut into slices by the key bits below the bucket's, down
+// to single positions where needed.
 std::int64_t join_newest(const search_side& forward, const search_side& backward,
                          std::int64_t max_count, const SequenceSink& sink, MemoryBudget& budget,
                          const RangeJoinOptions& options = {});

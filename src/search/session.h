@@ -23,6 +23,7 @@ struct SearchStats {
   std::uint64_t stored_peak = 0;  // entries stored by the largest search
   std::uint64_t ranges = 0;       // key ranges joined (1 per join of stored levels)
   std::uint64_t range_joins = 0;  // joins of range-built levels
+  std::uint64_t slices = 0;       // key ranges cut finer than a bucket
   std::uint64_t kept = 0;         // children of range-built levels kept for their joins
   std::uint64_t restarted = 0;    // searches run again without kept sides, out of memory
 };
