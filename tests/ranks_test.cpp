@@ -44,8 +44,11 @@ struct RankCase {
   const char* name;
   const char* input;
   std::vector<std::string> args = {};
-  // Forces range-built levels cut into many key ranges.
-  bool small_ranges = false;
+  // Most children per key range (0: as the budget allows): forces
+  // range-built levels cut into many key ranges, or buckets into slices.
+  std::size_t most_per_range = 0;
+  // A memory limit below what --max-memory takes (0: none).
+  std::size_t budget = 0;
 };
 
 void PrintTo(const RankCase& c, std::ostream* os) { *os << c.name; }
@@ -67,8 +70,14 @@ const std::vector<RankCase> kRankCases = {
     {"two_phase", "R U F' L2 D B' R2 U' F D2 solve_two_phase F R U R' U' F' solve_two_phase"},
     {"reconstruct", "R U R' U' R' F R F' set d 9 reconstruct"},
     {"error_in_the_middle", "R U R' set d 6 solve frobnicate set d 5 solve"},
-    {"ranged_full_cube_9", "R U F' L2 D B' R2 U' F set d 9 solve", {"--max-memory", "4M"}, true},
-    {"ranged_limit", "set d 8 set n 37 solve", {"--max-memory", "4M"}, true},
+    {"ranged_full_cube_9", "R U F' L2 D B' R2 U' F set d 9 solve", {"--max-memory", "4M"}, 3000},
+    {"ranged_limit", "set d 8 set n 37 solve", {"--max-memory", "4M"}, 3000},
+    {"ranged_slices", "set d 8 solve", {}, 40, 1600 << 10},
+    {"ranged_slices_cross",
+     "init_empty_cube add_cross F R D' L2 B U set d 8 solve",
+     {},
+     40,
+     800 << 10},
     {"ranged_out_of_memory", "R U F' L2 D B' R2 U' F D2 L' set d 11 solve", {"--max-memory", "4M"}},
 };
 
@@ -77,7 +86,8 @@ class SearchesOnRanks : public ::testing::TestWithParam<RankCase> {};
 TEST_P(SearchesOnRanks, SameOutputAsOneProcess) {
   const RankCase& c = GetParam();
   const auto setup = [&c](Interpreter& interpreter) {
-    if (c.small_ranges) interpreter.session().set_most_per_range(3000);
+    interpreter.session().set_most_per_range(c.most_per_range);
+    if (c.budget != 0) interpreter.session().budget().set_limit(c.budget);
   };
   const auto alone = test::run_on_ranks(c.input, c.args, 1, setup)[0];
   ASSERT_FALSE(alone.out.empty());

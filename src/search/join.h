@@ -32,16 +32,6 @@ struct LevelRange {
   bool is_root(std::size_t) const { return parents == nullptr && (start == 0 || level_zero); }
 };
 
-// The positions that one of several processes joins: those whose high key
-// word lies in [lo, hi), or in [lo, ...) when `to_end`. A run of one
-// position is never cut, and the shares of all processes, in order, cover
-// the key space once in increasing order.
-struct KeyShare {
-  std::uint64_t lo = 0;
-  std::uint64_t hi = 0;
-  bool to_end = true;
-};
-
 // The entries of a sorted level that lie in the share: a level of its own,
 // whose paths are those of the same entries of the whole level.
 LevelRange share_of_level(const LevelRange& level, const KeyShare& share);

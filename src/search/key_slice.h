@@ -76,4 +76,17 @@ constexpr bool in_slice(const PackedCube& c, const KeySlice& s) {
   return sub >= s.first_sub && sub < s.last_sub;
 }
 
+// The positions that one of several processes joins: those whose high key
+// word lies in [lo, hi), or in [lo, ...) when `to_end`. A run of one
+// position is never cut, and the shares of all processes, in order, cover
+// the key space once in increasing order.
+struct KeyShare {
+  std::uint64_t lo = 0;
+  std::uint64_t hi = 0;
+  bool to_end = true;
+
+  constexpr bool whole() const { return lo == 0 && to_end; }
+  constexpr bool holds(const PackedCube& c) const { return c.hi >= lo && (to_end || c.hi < hi); }
+};
+
 }  // namespace tessel

@@ -438,11 +438,11 @@ namespace {
 // Buckets [first, last) of a level laid out by `layout` (per part and
 // bucket, where the whole level would have its first child there), built
 // from the parents into `out`, sorted and with duplicates merged: only the
-// children `keep` may hold, which `layout` counts. Returns the number of
+// children in `share` that `keep` may hold, which `layout` counts. Returns the number of
 // entries kept.
 std::size_t build_buckets(const LevelPlan& layout, const MoveChoice& choice,
                           const PackedCube* cubes, std::size_t first, std::size_t last,
-                          PackedCube* out, const PositionFilter& keep) {
+                          PackedCube* out, const PositionFilter& keep, const KeyShare& share) {
   const std::uint64_t origin = layout.bucket[first];
   const std::uint64_t total = layout.bucket[last] - origin;
   // Each part writes its children of bucket b from where the whole level
@@ -459,8 +459,9 @@ std::size_t build_buckets(const LevelPlan& layout, const MoveChoice& choice,
     std::uint64_t* const place = at[p].data();
     std::uint64_t n = 0;
     for_each_child_in_buckets(cubes, layout.parents[p], layout.parents[p + 1], choice, shift, first,
-                              last, [place, out, shift, first, &keep, &n](const PackedCube& c) {
-                                if (!keep.may_hold(c)) return;
+                              last,
+                              [place, out, shift, first, &keep, &share, &n](const PackedCube& c) {
+                                if (!keep.may_hold(c) || !share.holds(c)) return;
                                 out[place[(c.hi >> shift) - first]++] = c;
                                 ++n;
                               });
@@ -476,14 +477,15 @@ std::size_t build_buckets(const LevelPlan& layout, const MoveChoice& choice,
   return sort_and_compact(layout.parts, bucket, layout.bucket_bits, out, 0);
 }
 
-// Calls use(child, key) for every child of [start, end), in generation
-// order, with its key in `filter`; moves that change nothing are left out.
-// A filter is read at random: each parent's children have their filter
-// words fetched while the children of the next few parents are made, and
-// are used only then.
-template <typename Use>
+// Calls use(child, key) for every child of [start, end) in `share`, in
+// generation order, with its key in `filter`; moves that change nothing
+// are left out. A filter is read at random: each parent's children have
+// their filter words fetched while the children of the next few parents
+// are made, and are used only then.
+template <bool kWhole, typename Use>
 void for_each_child_with_key(const PackedCube* cubes, std::size_t start, std::size_t end,
-                             const MoveChoice& choice, const PositionFilter& filter, Use&& use) {
+                             const MoveChoice& choice, const PositionFilter& filter,
+                             const KeyShare& share, Use&& use) {
   constexpr unsigned kAhead = 4;  // parents whose children are in flight
   struct Brood {
     std::array<PackedCube, kMoveCount> child;
@@ -508,6 +510,9 @@ void for_each_child_with_key(const PackedCube* cubes, std::size_t start, std::si
       const auto mi = static_cast<std::size_t>(moves[j]);
       const PackedCube child = packed_child_functions[mi](parent, packed);
       if (!choice.never_unchanged[mi] && same_cube_state(child, packed)) continue;
+      if constexpr (!kWhole) {
+        if (!share.holds(child)) continue;
+      }
       const std::uint64_t key = filter.key_of(child);
       filter.prefetch(key);
       b.child[n] = child;
@@ -525,19 +530,33 @@ void for_each_child_with_key(const PackedCube* cubes, std::size_t start, std::si
   }
 }
 
+// Calls for_each_child_with_key, passing over the share test when the
+// share is the whole key space.
+template <typename Use>
+void for_each_child_with_key(const PackedCube* cubes, std::size_t start, std::size_t end,
+                             const MoveChoice& choice, const PositionFilter& filter,
+                             const KeyShare& share, Use&& use) {
+  if (share.whole())
+    for_each_child_with_key<true>(cubes, start, end, choice, filter, share, use);
+  else
+    for_each_child_with_key<false>(cubes, start, end, choice, filter, share, use);
+}
+
 }  // namespace
 
-void range_built_level::add_children(const PackedCube* cubes, PositionFilter& filter) const {
+void range_built_level::add_children(const PackedCube* cubes, PositionFilter& filter,
+                                     const KeyShare& share) const {
   const LevelPlan& plan = *plan_->level;
   run_parts(plan.parts, [&](unsigned p) {
     for_each_child_with_key(
-        cubes, plan.parents[p], plan.parents[p + 1], *plan_->choice, filter,
+        cubes, plan.parents[p], plan.parents[p + 1], *plan_->choice, filter, share,
         [&filter](const PackedCube&, std::uint64_t key) { filter.add_key(key); });
   });
 }
 
 struct range_built_level::Sifted {
   LevelPlan kept;                      // children kept, per part and bucket: counted, then placed
+  KeyShare share;                      // the positions children were kept of
   std::vector<std::uint64_t> written;  // per part, from room + p * per_part
   std::size_t per_part = 0;
   bool whole = true;
@@ -548,9 +567,10 @@ void range_built_level::SiftedDeleter::operator()(Sifted* sifted) const { delete
 range_built_level::SiftedPtr range_built_level::sift(const PackedCube* cubes,
                                                      const PositionFilter& keep,
                                                      PositionFilter* also, PackedCube* room,
-                                                     std::size_t room_size) const {
+                                                     std::size_t room_size,
+                                                     const KeyShare& share) const {
   const LevelPlan& plan = *plan_->level;
-  SiftedPtr sifted(new Sifted{plan, {}, room_size / plan.parts, true});
+  SiftedPtr sifted(new Sifted{plan, share, {}, room_size / plan.parts, true});
   LevelPlan& kept = sifted->kept;
   for (auto& counts : kept.next) std::fill(counts.begin(), counts.end(), 0);
   sifted->written.assign(plan.parts, 0);
@@ -563,7 +583,7 @@ range_built_level::SiftedPtr range_built_level::sift(const PackedCube* cubes,
     std::size_t n = 0;
     bool over = false;
     for_each_child_with_key(cubes, plan.parents[p], plan.parents[p + 1], *plan_->choice, keep,
-                            [&](const PackedCube& child, std::uint64_t key) {
+                            share, [&](const PackedCube& child, std::uint64_t key) {
                               if (!keep.may_hold_key(key)) return;
                               ++count[child.hi >> shift];
                               if (also != nullptr) also->add(child);
@@ -608,12 +628,13 @@ std::size_t range_built_level::arrange(const Sifted& sifted, const PackedCube* r
 std::size_t range_built_level::build_sifted(const PackedCube* cubes, const Sifted& sifted,
                                             const PositionFilter& keep, std::size_t first,
                                             std::size_t last, PackedCube* out) const {
-  return build_buckets(sifted.kept, *plan_->choice, cubes, first, last, out, keep);
+  return build_buckets(sifted.kept, *plan_->choice, cubes, first, last, out, keep, sifted.share);
 }
 
 unsigned range_built_level::parts() const { return plan_->level->parts; }
 
 std::vector<std::uint64_t> range_built_level::count_finer(const PackedCube* cubes,
+                                                          const Sifted& sifted,
                                                           const PositionFilter& keep,
                                                           std::span<const KeyPrefix> prefixes,
                                                           int depth, int sub_bits) const {
@@ -629,7 +650,7 @@ std::vector<std::uint64_t> range_built_level::count_finer(const PackedCube* cube
     std::uint64_t* const mine = counts.data() + p * n * subs;
     for_each_child_in_buckets(cubes, plan.parents[p], plan.parents[p + 1], *plan_->choice, shift,
                               first, last, [&](const PackedCube& c) {
-                                if (!keep.may_hold(c)) return;
+                                if (!keep.may_hold(c) || !sifted.share.holds(c)) return;
                                 const KeyPrefix own = key_prefix(c, depth);
                                 const auto it =
                                     std::lower_bound(prefixes.begin(), prefixes.end(), own);
@@ -641,8 +662,8 @@ std::vector<std::uint64_t> range_built_level::count_finer(const PackedCube* cube
   return counts;
 }
 
-std::size_t range_built_level::build_slice(const PackedCube* cubes, const PositionFilter& keep,
-                                           const KeySlice& slice,
+std::size_t range_built_level::build_slice(const PackedCube* cubes, const Sifted& sifted,
+                                           const PositionFilter& keep, const KeySlice& slice,
                                            std::span<const std::uint64_t> per_part,
                                            PackedCube* out) const {
   const LevelPlan& plan = *plan_->level;
@@ -659,12 +680,13 @@ std::size_t range_built_level::build_slice(const PackedCube* cubes, const Positi
     PackedCube* const at = out + from[p];
     const std::uint64_t most = per_part[p];
     std::uint64_t n = 0;
-    for_each_child_in_buckets(cubes, plan.parents[p], plan.parents[p + 1], *plan_->choice, shift,
-                              bucket, bucket + 1, [&](const PackedCube& c) {
-                                if (!in_slice(c, slice) || !keep.may_hold(c)) return;
-                                if (n < most) at[n] = c;
-                                ++n;
-                              });
+    for_each_child_in_buckets(
+        cubes, plan.parents[p], plan.parents[p + 1], *plan_->choice, shift, bucket, bucket + 1,
+        [&](const PackedCube& c) {
+          if (!in_slice(c, slice) || !keep.may_hold(c) || !sifted.share.holds(c)) return;
+          if (n < most) at[n] = c;
+          ++n;
+        });
     written[p] = n;
   });
   for (unsigned p = 0; p < plan.parts; ++p)

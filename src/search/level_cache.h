@@ -100,9 +100,10 @@ class range_built_level {
   // The children of the parents, counted by the moves they are expanded by
   // (every child then counts) or child by child.
   std::uint64_t children() const;
-  // Adds the position of every child to `filter` (one pass over the
-  // parents, on every work thread).
-  void add_children(const PackedCube* cubes, PositionFilter& filter) const;
+  // Adds the position of every child in `share` to `filter` (one pass
+  // over the parents, on every work thread).
+  void add_children(const PackedCube* cubes, PositionFilter& filter,
+                    const KeyShare& share = {}) const;
 
   // The children whose position `keep` may hold, counted per bucket: what
   // one pass over the parents found, and, when `room` had room for them
@@ -112,11 +113,12 @@ class range_built_level {
     void operator()(Sifted* sifted) const;
   };
   using SiftedPtr = std::unique_ptr<Sifted, SiftedDeleter>;
-  // Passes over the children keeping those `keep` may hold: counts them per
-  // bucket, adds each to `also` (when not null), and writes them into
-  // [room, room + room_size) while it lasts.
+  // Passes over the children keeping those in `share` that `keep` may
+  // hold: counts them per bucket, adds each to `also` (when not null), and
+  // writes them into [room, room + room_size) while it lasts. What follows
+  // of the sifted children holds for those in the share alone.
   SiftedPtr sift(const PackedCube* cubes, const PositionFilter& keep, PositionFilter* also,
-                 PackedCube* room, std::size_t room_size) const;
+                 PackedCube* room, std::size_t room_size, const KeyShare& share = {}) const;
   // Whether the room held every child kept.
   static bool sifted_whole(const Sifted& sifted);
   // Children kept in bucket b.
@@ -138,11 +140,12 @@ class range_built_level {
   // finer. The parents are passed over in parts, each part's children in
   // generation order.
   unsigned parts() const;
-  // The children `keep` may hold, counted by part, prefix and the next
+  // The children sifted through `keep`, counted by part, prefix and the next
   // `sub_bits` key bits: at ((p * n + i) << sub_bits) + s for part p,
   // prefixes[i] (n of them, in key order, each of `depth` bits, at least a
   // bucket's) and sub-slice s.
-  std::vector<std::uint64_t> count_finer(const PackedCube* cubes, const PositionFilter& keep,
+  std::vector<std::uint64_t> count_finer(const PackedCube* cubes, const Sifted& sifted,
+                                         const PositionFilter& keep,
                                          std::span<const KeyPrefix> prefixes, int depth,
                                          int sub_bits) const;
   // The kept children of one slice (within one bucket), built again from
@@ -150,7 +153,7 @@ class range_built_level {
   // stored level's entries of those positions that `keep` may hold.
   // `per_part` holds what count_finer counted of the slice for each part.
   // Returns the number of entries.
-  std::size_t build_slice(const PackedCube* cubes, const PositionFilter& keep,
+  std::size_t build_slice(const PackedCube* cubes, const Sifted& sifted, const PositionFilter& keep,
                           const KeySlice& slice, std::span<const std::uint64_t> per_part,
                           PackedCube* out) const;
 

@@ -111,9 +111,9 @@ inline void unpack_high_fields(Cube& c, std::uint64_t hi, std::index_sequence<K.
 }
 template <std::size_t... D>
 inline void derive_corners(Cube& c, std::index_sequence<D...>) {
-  ((c.s[kDerivedCorners[D].target] = static_cast<std::uint8_t>(
-        corner_third_colour[static_cast<std::size_t>(c.s[kDerivedCorners[D].first] * 8 +
-                                                     c.s[kDerivedCorners[D].second])])),
+  ((c.s[kDerivedCorners[D].target] =
+        static_cast<std::uint8_t>(corner_third_colour[static_cast<std::size_t>(
+            c.s[kDerivedCorners[D].first] * 8 + c.s[kDerivedCorners[D].second])])),
    ...);
 }
 }  // namespace detail

@@ -128,10 +128,12 @@ constexpr std::uint64_t gather_top(const Cube& bytes, std::index_sequence<K...>)
 template <int M>
 PackedCube packed_child(const Cube& bytes, const PackedCube& packed) {
   constexpr const PackedMove& t = packed_moves[M];
-  std::uint64_t lo = (packed.lo & t.lo_keep) | std::uint64_t{M} |
-                     detail::gather_lo<M>(bytes, std::make_index_sequence<packed_moves[M].lo_count>{});
+  std::uint64_t lo =
+      (packed.lo & t.lo_keep) | std::uint64_t{M} |
+      detail::gather_lo<M>(bytes, std::make_index_sequence<packed_moves[M].lo_count>{});
   std::uint64_t hi =
-      (packed.hi & t.hi_keep) | detail::gather_hi<M>(bytes, std::make_index_sequence<packed_moves[M].hi_count>{});
+      (packed.hi & t.hi_keep) |
+      detail::gather_hi<M>(bytes, std::make_index_sequence<packed_moves[M].hi_count>{});
   if constexpr (packed_moves[M].straddle) {
     const std::uint64_t v = detail::field<M>(bytes, t.straddle_src);
     lo |= v << 62;

@@ -15,7 +15,8 @@ std::string seconds_text(double s) {
   if (s < 60)
     std::snprintf(buf, sizeof buf, "%.0f s", s);
   else if (s < 3600)
-    std::snprintf(buf, sizeof buf, "%d min %02d s", static_cast<int>(s) / 60, static_cast<int>(s) % 60);
+    std::snprintf(buf, sizeof buf, "%d min %02d s", static_cast<int>(s) / 60,
+                  static_cast<int>(s) % 60);
   else
     std::snprintf(buf, sizeof buf, "%d h %02d min", static_cast<int>(s) / 3600,
                   static_cast<int>(s) / 60 % 60);

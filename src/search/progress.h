@@ -48,8 +48,9 @@ class Progress {
   void refresh();
 
   // The line's text, without the leading carriage return.
-  static std::string line_text(int length, std::uint64_t i, std::uint64_t k, double positions_per_second,
-                               double elapsed_seconds, double left_seconds);
+  static std::string line_text(int length, std::uint64_t i, std::uint64_t k,
+                               double positions_per_second, double elapsed_seconds,
+                               double left_seconds);
 
  private:
   void stop_ticking();

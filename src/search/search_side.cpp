@@ -147,7 +147,7 @@ struct SideSource {
     if (built_in_ranges()) {
       const range_built_level& level = *side->ranges;
       const std::size_t n = r.sliced
-                                ? level.build_slice(cubes, *keep, r.slice, per_part, room)
+                                ? level.build_slice(cubes, *sifted, *keep, r.slice, per_part, room)
                                 : level.build_sifted(cubes, *sifted, *keep, r.first, r.last, room);
       out = {room, 0, n, cubes, level.parent_start(), level.parent_end()};
       return n;
@@ -191,14 +191,15 @@ std::size_t entries_room(std::size_t bytes, std::size_t most, std::uint64_t want
 // kept to `also`), and holds the kept children whole, sorted, when half of
 // what the budget has left (or `most`) holds them.
 void sift_side(SideSource& source, const PositionFilter& keep, PositionFilter* also,
-               MemoryBudget& budget, std::size_t most, range_built_level::SiftedPtr& sifted) {
+               MemoryBudget& budget, std::size_t most, const KeyShare& share,
+               range_built_level::SiftedPtr& sifted) {
   const range_built_level& level = *source.side->ranges;
   const PackedCube* cubes = source.side->cache.cubes();
   // Half of what is left, so that the kept children can be sorted out of it.
   const std::size_t room_size = entries_room(budget.remaining() / 2, most, level.children());
   {
     EntryArena room(budget, room_size);
-    sifted = level.sift(cubes, keep, also, room.data(), room_size);
+    sifted = level.sift(cubes, keep, also, room.data(), room_size, share);
     source.sifted = sifted.get();
     source.keep = &keep;
     if (range_built_level::sifted_whole(*sifted)) {
@@ -207,6 +208,21 @@ void sift_side(SideSource& source, const PositionFilter& keep, PositionFilter* a
       source.held = level.arrange(*sifted, room.data(), source.entries->data());
     }
   }
+}
+
+// About the part of a side's newest level that lies in `share`: the part
+// of its parent level there, when it is range-built (the positions of two
+// levels spread alike over the keys).
+double share_fraction(const search_side& side, const KeyShare& share) {
+  if (share.whole()) return 1.0;
+  const LevelRange level = side.ranges ? LevelRange{side.cache.cubes(), side.ranges->parent_start(),
+                                                    side.ranges->parent_end()}
+                                       : side.newest();
+  if (level.end == level.start) return 1.0;
+  const LevelRange part = share_of_level(level, share);
+  const double fraction =
+      static_cast<double>(part.end - part.start) / static_cast<double>(level.end - level.start);
+  return std::min(1.0, fraction * 1.1);
 }
 
 // Most bytes one round of finer counts takes: when many buckets are cut
@@ -232,8 +248,9 @@ std::vector<std::vector<JoinRange>> cut_finer(const SideSource (&sources)[2],
   std::vector<std::uint64_t> counts[2];
   for (int k = 0; k < 2; ++k)
     if (parts[k] != 0)
-      counts[k] = sources[k].side->ranges->count_finer(sources[k].side->cache.cubes(),
-                                                       *sources[k].keep, prefixes, depth, bits);
+      counts[k] =
+          sources[k].side->ranges->count_finer(sources[k].side->cache.cubes(), *sources[k].sifted,
+                                               *sources[k].keep, prefixes, depth, bits);
   const auto count = [&](int k, unsigned p, std::size_t i, std::uint64_t s) {
     return counts[k][((p * n + i) << bits) + s];
   };
@@ -316,40 +333,46 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
   const std::uint64_t steps = both ? 3 : 1;
   std::uint64_t step = 0, positions = 0;
 
+  // One process of several passes over every child but keeps only those
+  // of its share: its filters are sized for them.
+  const KeyShare& share = options.share;
   std::optional<PositionFilter> first_filter, second_filter;
   range_built_level::SiftedPtr first_sifted, second_sifted;
   if (both) {
     const range_built_level& smaller = *other.side->ranges;
     const std::uint64_t children = smaller.children();
-    first_filter.emplace(budget, children, options.filter_bits);
+    const auto in_share = static_cast<std::uint64_t>(static_cast<double>(children) *
+                                                     share_fraction(*other.side, share));
+    first_filter.emplace(budget, in_share, options.filter_bits);
     if (progress != nullptr) progress->step(++step, steps, positions);
-    smaller.add_children(other.side->cache.cubes(), *first_filter);
+    smaller.add_children(other.side->cache.cubes(), *first_filter, share);
     positions += children;
     // The children of the larger level kept: about those that pass by
     // chance, plus those that meet. A share f of the filter's bits is set,
     // and a child passes when both its bits are: about f * f, more where
     // a word holds more than its share.
     const double set =
-        std::min(1.0, 2.0 * static_cast<double>(children) / std::ldexp(1.0, first_filter->bits()));
+        std::min(1.0, 2.0 * static_cast<double>(in_share) / std::ldexp(1.0, first_filter->bits()));
     const double chance = std::min(1.0, set * set + set / 64);
-    const auto expected = static_cast<std::uint64_t>(
-                              static_cast<double>(first.side->ranges->children()) * chance * 2) +
-                          (std::uint64_t{1} << 16);
+    const double larger =
+        static_cast<double>(first.side->ranges->children()) * share_fraction(*first.side, share);
+    const auto expected =
+        static_cast<std::uint64_t>(larger * chance * 2) + (std::uint64_t{1} << 16);
     second_filter.emplace(budget, expected, options.filter_bits);
   } else {
-    const search_side& stored = *other.side;
-    first_filter.emplace(budget, stored.newest_size(), options.filter_bits);
-    first_filter->add_all(stored.cache.cubes(), stored.level_start, stored.level_end);
+    const LevelRange stored = share_of_level(other.side->newest(), share);
+    first_filter.emplace(budget, stored.end - stored.start, options.filter_bits);
+    first_filter->add_all(stored.cubes, stored.start, stored.end);
   }
   if (progress != nullptr) progress->step(++step, steps, positions);
   sift_side(first, *first_filter, both ? &*second_filter : nullptr, budget, options.most_per_range,
-            first_sifted);
+            share, first_sifted);
   positions += first.side->ranges->children();
   if (both) {
     // A filter no longer needed gives its memory to what comes next.
     if (first.entries) first_filter.reset();
     if (progress != nullptr) progress->step(++step, steps, positions);
-    sift_side(other, *second_filter, nullptr, budget, options.most_per_range, second_sifted);
+    sift_side(other, *second_filter, nullptr, budget, options.most_per_range, share, second_sifted);
     positions += other.side->ranges->children();
     if (other.entries) second_filter.reset();
   }
@@ -434,7 +457,6 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
   };
   std::int64_t found = 0;
   const std::uint64_t all_steps = step + ranges.size();
-  const KeyShare& share = options.share;
   for (const JoinRange& r : ranges) {
     if (progress != nullptr) progress->step(++step, all_steps, positions);
     if (r.sliced) {

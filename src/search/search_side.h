@@ -89,8 +89,9 @@ struct RangeJoinOptions {
   std::uint64_t* slices = nullptr;       // adds the key ranges cut finer than a bucket
   std::uint64_t* kept = nullptr;         // adds the children of range-built levels kept
   Progress* progress = nullptr;
-  // Only the meetings of these positions are joined (one process's share
-  // of a join split between several).
+  // Only the meetings of these positions are joined, and only children of
+  // range-built levels in it are kept (one process's share of a join split
+  // between several).
   KeyShare share;
 };
 
