@@ -438,8 +438,8 @@ namespace {
 // Buckets [first, last) of a level laid out by `layout` (per part and
 // bucket, where the whole level would have its first child there), built
 // from the parents into `out`, sorted and with duplicates merged: only the
-// children in `share` that `keep` may hold, which `layout` counts. Returns the number of
-// entries kept.
+// children in `share` that `keep` may hold, which `layout` counts. Returns
+// the number of entries kept.
 std::size_t build_buckets(const LevelPlan& layout, const MoveChoice& choice,
                           const PackedCube* cubes, std::size_t first, std::size_t last,
                           PackedCube* out, const PositionFilter& keep, const KeyShare& share) {

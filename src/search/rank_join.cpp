@@ -88,10 +88,9 @@ std::int64_t join_over_ranks(Ranks& ranks, const search_side& forward, const sea
     while (at < part.size()) {
       const std::uint64_t length = read_u64(part, at);
       if (part.size() - at < length) fail("ERROR: Bug found, a gathered sequence is cut short\n");
-      moves.assign(part.begin() + static_cast<std::ptrdiff_t>(at),
-                   part.begin() + static_cast<std::ptrdiff_t>(at + length));
-      for (int& m : moves) m = static_cast<unsigned char>(m);
-      at += length;
+      moves.clear();
+      for (const std::size_t end = at + length; at < end; ++at)
+        moves.push_back(static_cast<unsigned char>(part[at]));
       SequenceRoots roots;
       roots.forward = read_u64(part, at);
       roots.backward = read_u64(part, at);
