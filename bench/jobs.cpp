@@ -22,7 +22,9 @@
 //
 // Options: -v adds details on standard error; --levels N makes LEVELS build
 // N levels instead of 7 (a quick check); --threads N builds and joins large
-// levels on N threads instead of one per core (printed as threads=N).
+// levels on N threads instead of one per core (printed as threads=N);
+// --kernel NAME makes children with that kernel (portable, avx2, avx512)
+// instead of the fastest this processor runs (printed as kernel=NAME).
 #include <sys/resource.h>
 #include <time.h>
 
@@ -45,6 +47,7 @@
 #include "core/parallel.h"
 #include "cube/moves.h"
 #include "plain_level.h"
+#include "search/child_kernels.h"
 #include "search/legal_moves.h"
 #include "search/level_cache.h"
 #include "search/search_side.h"
@@ -179,10 +182,11 @@ void print_figures(const Figures& f) {
   const double rate = f.wall_s > 0 ? static_cast<double>(f.generated) / f.wall_s : 0.0;
   std::printf("%s wall_s=%.3f cpu_s=%.3f peak_mib=%.1f stored=%" PRIu64
               " bytes_per_entry=%.2f gen_per_s=%.3g lines=%" PRIu64 " digest=%016" PRIx64
-              " threads=%u%s%s\n",
+              " threads=%u kernel=%s%s%s\n",
               f.job.c_str(), f.wall_s, f.cpu_s, f.peak_bytes / kMiB, f.stored, per_entry, rate,
-              f.lines, f.digest, tessel::work_threads(), f.extra.empty() ? "" : " ",
-              f.extra.c_str());
+              f.lines, f.digest, tessel::work_threads(),
+              std::string(tessel::child_kernel_name(tessel::child_kernel())).c_str(),
+              f.extra.empty() ? "" : " ", f.extra.c_str());
   std::fflush(stdout);
 }
 
@@ -551,7 +555,9 @@ int usage() {
       "  -v:  details on standard error (J2P: each scramble; JBATCH: each case;\n"
       "       LEVELS: each level)\n"
       "  --levels N: LEVELS builds levels 1..N (default 7)\n"
-      "  --threads N: build and join large levels on N threads (default: one per core)\n",
+      "  --threads N: build and join large levels on N threads (default: one per core)\n"
+      "  --kernel NAME: make children with kernel NAME: portable, avx2, avx512\n"
+      "       (default: the fastest this processor runs)\n",
       stderr);
   return 2;
 }
@@ -572,6 +578,13 @@ int main(int argc, char** argv) {
       const int threads = std::atoi(argv[++i]);
       if (threads < 1 || threads > 64) return usage();
       tessel::set_work_threads(static_cast<unsigned>(threads));
+    } else if (arg == "--kernel" && i + 1 < argc) {
+      tessel::ChildKernel kernel = tessel::ChildKernel::portable;
+      if (!tessel::child_kernel_by_name(argv[++i], kernel)) return usage();
+      if (!tessel::set_child_kernel(kernel)) {
+        std::fprintf(stderr, "tessel_jobs: this processor does not run the %s kernel\n", argv[i]);
+        return 2;
+      }
     } else if (job.empty()) {
       job = arg;
     } else {

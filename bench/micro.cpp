@@ -1,4 +1,5 @@
-// Micro-benchmarks: moves, packing, one level step and the join.
+// Micro-benchmarks: moves, packing, the child kernels, one level step and
+// the join.
 //
 // Level steps use the 18 face turns from the solved cube, forward side:
 // building level 5 gives 577 206 entries (about 1e6), level 6 7 682 805
@@ -7,13 +8,16 @@
 // out first-touch page faults (tessel_jobs LEVELS includes them).
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "cube/moves.h"
 #include "plain_level.h"
+#include "search/child_kernels.h"
 #include "search/join.h"
 #include "search/legal_moves.h"
 #include "search/level_cache.h"
@@ -93,7 +97,8 @@ void time_level_step(benchmark::State& state, level_step step) {
   side.write_next_marker();
   std::size_t produced = 0;
   for (auto _ : state) {
-    const std::size_t end = step(side.cache, side.level_start, side.level_end, side.direction, legal);
+    const std::size_t end =
+        step(side.cache, side.level_start, side.level_end, side.direction, legal);
     produced = end - (side.level_end + 1);
     benchmark::DoNotOptimize(side.cache.cubes());
   }
@@ -104,6 +109,42 @@ void time_level_step(benchmark::State& state, level_step step) {
 
 void BM_GenerateNewLevel(benchmark::State& state) { time_level_step(state, generate_new_level); }
 BENCHMARK(BM_GenerateNewLevel)->Arg(5)->Arg(6)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Makes every child of level 5 (all 18 face turns after each parent, less
+// its own face) with one kernel: range(0) is the kernel, as ChildKernel.
+void BM_ExpandChildren(benchmark::State& state) {
+  const auto kernel = static_cast<ChildKernel>(state.range(0));
+  state.SetLabel(std::string(child_kernel_name(kernel)));
+  if (!child_kernel_available(kernel)) {
+    state.SkipWithError("not available on this processor");
+    return;
+  }
+  const ExpandFn expand = expand_function(kernel);
+  const LevelRange level = solved_side(5).side.newest();
+  std::array<std::uint8_t, 15> moves[kFaceMoveCount];
+  for (int last = 0; last < kFaceMoveCount; ++last)
+    for (int m = 0, n = 0; m < kFaceMoveCount; ++m)
+      if (m / 3 != last / 3)
+        moves[last][static_cast<std::size_t>(n++)] = static_cast<std::uint8_t>(m);
+  std::array<PackedCube, 15> children;
+  std::uint64_t made = 0, mix = 0;
+  for (auto _ : state) {
+    for (std::size_t i = level.start; i < level.end; ++i) {
+      const PackedCube& parent = level.cubes[i];
+      expand(parent, moves[unpack_last_move(parent) % kFaceMoveCount].data(), 15, children.data());
+      for (const PackedCube& c : children) mix += c.hi ^ c.lo;
+      made += 15;
+    }
+    benchmark::DoNotOptimize(mix);
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(made));
+}
+BENCHMARK(BM_ExpandChildren)
+    ->Arg(static_cast<int>(ChildKernel::portable))
+    ->Arg(static_cast<int>(ChildKernel::avx2))
+    ->Arg(static_cast<int>(ChildKernel::avx512))
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The yardstick at the smaller size, for comparison.
 void BM_PlainLevelStep(benchmark::State& state) {

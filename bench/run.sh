@@ -13,6 +13,8 @@
 #               (each level)
 #          -n   no build: use what build-bench/ holds
 #          -t N build and join large levels on N threads (default: one per core)
+#          -k K make children with kernel K: portable, avx2 or avx512 (default:
+#               the fastest this processor runs)
 #          -h   this text
 # Environment: TESSEL_BENCH_DIR (build directory), TESSEL_BENCH_JOBS (make
 # parallelism, default 2).
@@ -23,13 +25,15 @@ build=${TESSEL_BENCH_DIR:-$root/build-bench}
 parallel=${TESSEL_BENCH_JOBS:-2}
 all_jobs=(J12 J13 J14 J14M JOLL J2P JBATCH LEVELS)
 
-usage() { sed -n '2,19s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; }
+usage() { sed -n '2,21s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; }
 
 verbose=()
 threads=()
+kernel=()
 do_build=1
 jobs=()
 expect_threads=0
+expect_kernel=0
 if [ "${1:-}" = mpi ]; then
   shift
   exec bash "$(dirname "${BASH_SOURCE[0]}")/mpi.sh" "$@"
@@ -41,9 +45,13 @@ for arg in "$@"; do
     esac
     threads=(--threads "$arg"); expect_threads=0; continue
   fi
+  if [ $expect_kernel = 1 ]; then
+    kernel=(--kernel "$arg"); expect_kernel=0; continue
+  fi
   case $arg in
     -v) verbose=(-v) ;;
     -t) expect_threads=1 ;;
+    -k) expect_kernel=1 ;;
     -n) do_build=0 ;;
     -h|--help) usage; exit 0 ;;
     J12|J13|J14|J14M|J15|J16|JOLL|J2P|JBATCH|LEVELS|micro) jobs+=("$arg") ;;
@@ -51,6 +59,7 @@ for arg in "$@"; do
   esac
 done
 [ $expect_threads = 0 ] || { echo "run.sh: -t needs a number of threads" >&2; exit 2; }
+[ $expect_kernel = 0 ] || { echo "run.sh: -k needs a kernel: portable, avx2 or avx512" >&2; exit 2; }
 [ ${#jobs[@]} -gt 0 ] || jobs=("${all_jobs[@]}")
 
 if [ $do_build = 1 ]; then
@@ -90,7 +99,7 @@ for job in "${jobs[@]}"; do
       gen/s lines digest extra
     header_done=1
   fi
-  if line=$("$job_bin" "$job" "${verbose[@]}" "${threads[@]}"); then
+  if line=$("$job_bin" "$job" "${verbose[@]}" "${threads[@]}" "${kernel[@]}"); then
     printf '%s\n' "$line" | row
   else
     rc=$?

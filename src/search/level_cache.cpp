@@ -11,6 +11,7 @@
 #include "core/failure.h"
 #include "core/parallel.h"
 #include "cube/moves.h"
+#include "search/child_kernels.h"
 #include "search/packed_moves.h"
 #include "search/radix_sort.h"
 
@@ -68,6 +69,13 @@ struct MoveChoice {
   // Entries below this index are roots: level 0, when it is the level
   // expanded (else 0).
   std::size_t roots_end = 0;
+  // Whether no legal move can leave a cube of this search unchanged: then
+  // every move a parent is expanded by gives a child.
+  bool every_move_changes = true;
+  // Makes a parent's children; `portable` when that is the portable kernel
+  // (which has cheaper routines of its own for parts of a child).
+  ExpandFn expand = nullptr;
+  bool portable = true;
 
   // The moves entry i (a root: every legal move), reached by `previous`, is
   // expanded by.
@@ -79,7 +87,9 @@ struct MoveChoice {
 
   // `roots_end`: the end of level 0 when level 0 is expanded, else 0.
   MoveChoice(const LegalMoves& legal, int direction, bool distinct_pieces, std::size_t roots)
-      : roots_end(roots) {
+      : roots_end(roots),
+        expand(expand_function(child_kernel())),
+        portable(child_kernel() == ChildKernel::portable) {
     for (std::size_t m = 0; m < kMoveCount; ++m)
       never_unchanged[m] = distinct_pieces && !packed_moves[m].relabels;
     std::uint64_t seen = 0;
@@ -88,6 +98,7 @@ struct MoveChoice {
       if (seen & bit) continue;
       seen |= bit;
       root[root_count++] = static_cast<std::uint8_t>(m);
+      if (!never_unchanged[static_cast<std::size_t>(m)]) every_move_changes = false;
       for (int p = 0; p < kMoveCount; ++p)
         if (!is_forbidden_pair(m, p, direction))
           after[static_cast<std::size_t>(p)][count_after[static_cast<std::size_t>(p)]++] =
@@ -127,6 +138,29 @@ bool pieces_all_distinct(const Cube& cube) {
   return found == wanted;
 }
 
+// Calls brood(children, n) for every parent of [start, end) in order, with
+// its children in legal-list order (the kernel's), less those of moves that
+// change nothing: a child equal to its parent in cube-state order is the
+// same cube.
+template <typename Brood>
+void for_each_brood(const PackedCube* cubes, std::size_t start, std::size_t end,
+                    const MoveChoice& choice, Brood&& brood) {
+  std::array<PackedCube, kMoveCount> children;
+  for (std::size_t i = start; i < end; ++i) {
+    const PackedCube packed = cubes[i];
+    const auto [moves, count] = choice.moves_for(i, unpack_last_move(packed));
+    choice.expand(packed, moves, count, children.data());
+    unsigned n = count;
+    if (!choice.every_move_changes) {
+      n = 0;
+      for (unsigned j = 0; j < count; ++j)
+        if (choice.never_unchanged[moves[j]] || !same_cube_state(children[j], packed))
+          children[n++] = children[j];
+    }
+    brood(children.data(), n);
+  }
+}
+
 // Calls sink(child) for every child of [start, end), in generation order:
 // parent index, then legal-list position. Moves that change nothing are
 // skipped: a child equal to its parent in cube-state order is the same cube.
@@ -136,6 +170,17 @@ bool pieces_all_distinct(const Cube& cube) {
 template <bool kTopOnly, typename Sink>
 void for_each_child(const PackedCube* cubes, std::size_t start, std::size_t end,
                     const MoveChoice& choice, Sink&& sink) {
+  if (!choice.portable) {
+    for_each_brood(cubes, start, end, choice, [&sink](const PackedCube* children, unsigned n) {
+      for (unsigned k = 0; k < n; ++k) {
+        if constexpr (kTopOnly)
+          sink(children[k].hi);
+        else
+          sink(children[k]);
+      }
+    });
+    return;
+  }
   Cube parent;
   for (std::size_t i = start; i < end; ++i) {
     const PackedCube packed = cubes[i];
@@ -169,8 +214,16 @@ template <typename Sink>
 void for_each_child_in_buckets(const PackedCube* cubes, std::size_t start, std::size_t end,
                                const MoveChoice& choice, int shift, std::uint64_t first,
                                std::uint64_t last, Sink&& sink) {
-  Cube parent;
   const std::uint64_t width = last - first;
+  if (!choice.portable) {
+    for_each_brood(cubes, start, end, choice,
+                   [&sink, shift, first, width](const PackedCube* children, unsigned n) {
+                     for (unsigned k = 0; k < n; ++k)
+                       if ((children[k].hi >> shift) - first < width) sink(children[k]);
+                   });
+    return;
+  }
+  Cube parent;
   for (std::size_t i = start; i < end; ++i) {
     const PackedCube packed = cubes[i];
     int previous = 0;
@@ -241,14 +294,6 @@ void count_children(LevelPlan& plan, const PackedCube* cubes, const MoveChoice& 
     for_each_child<true>(cubes, plan.parents[p], plan.parents[p + 1], choice,
                          [count, bucket_shift](std::uint64_t hi) { ++count[hi >> bucket_shift]; });
   });
-}
-
-// Whether no legal move can leave a cube of this search unchanged: then
-// every move a parent is expanded by gives a child.
-bool every_move_changes(const MoveChoice& choice) {
-  for (unsigned j = 0; j < choice.root_count; ++j)
-    if (!choice.never_unchanged[choice.root[j]]) return false;
-  return true;
 }
 
 // The moves the parents are expanded by, all parts: the number of children
@@ -373,7 +418,7 @@ new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, st
   auto choice = std::make_unique<const MoveChoice>(
       legal, direction, pieces_all_distinct(unpack_cube(cache.cubes()[0])), start == 0 ? end : 0);
   const std::size_t base = end + 1;
-  if (never_grown && every_move_changes(*choice)) {
+  if (never_grown && choice->every_move_changes) {
     // Every child counts, so the moves give the level's size without a
     // counting pass; a large level is left to be built for its joins,
     // which count its children by bucket as they sift them.
@@ -496,20 +541,17 @@ void for_each_child_with_key(const PackedCube* cubes, std::size_t start, std::si
   const auto use_brood = [&use](const Brood& b) {
     for (unsigned k = 0; k < b.n; ++k) use(b.child[k], b.key[k]);
   };
-  Cube parent;
   unsigned slot = 0;
   for (std::size_t i = start; i < end; ++i) {
     Brood& b = ring[slot];
     if (i - start >= kAhead) use_brood(b);
     const PackedCube packed = cubes[i];
-    int previous = 0;
-    unpack_ce(parent, previous, packed);
-    const auto [moves, count] = choice.moves_for(i, previous);
+    const auto [moves, count] = choice.moves_for(i, unpack_last_move(packed));
+    choice.expand(packed, moves, count, b.child.data());
     unsigned n = 0;
     for (unsigned j = 0; j < count; ++j) {
-      const auto mi = static_cast<std::size_t>(moves[j]);
-      const PackedCube child = packed_child_functions[mi](parent, packed);
-      if (!choice.never_unchanged[mi] && same_cube_state(child, packed)) continue;
+      const PackedCube child = b.child[j];
+      if (!choice.never_unchanged[moves[j]] && same_cube_state(child, packed)) continue;
       if constexpr (!kWhole) {
         if (!share.holds(child)) continue;
       }
