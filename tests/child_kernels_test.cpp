@@ -95,7 +95,9 @@ TEST(ChildKernels, ChoiceAndNames) {
     ASSERT_TRUE(child_kernel_by_name(child_kernel_name(k), back));
     EXPECT_EQ(back, k);
     EXPECT_EQ(set_child_kernel(k), child_kernel_available(k));
-    if (child_kernel_available(k)) EXPECT_EQ(child_kernel(), k);
+    if (child_kernel_available(k)) {
+      EXPECT_EQ(child_kernel(), k);
+    }
   }
   ChildKernel unknown = ChildKernel::avx2;
   EXPECT_FALSE(child_kernel_by_name("sse9", unknown));

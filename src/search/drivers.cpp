@@ -46,6 +46,7 @@ std::int64_t join(const search_side& forward, const search_side& backward, std::
   RangeJoinOptions options;
   options.most_per_range = session.most_per_range();
   options.filter_bits = session.filter_bits();
+  options.filter_staging = session.filter_staging();
   options.ranges_used = &session.stats().ranges;
   options.range_joins = &session.stats().range_joins;
   options.slices = &session.stats().slices;

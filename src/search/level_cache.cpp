@@ -138,27 +138,36 @@ bool pieces_all_distinct(const Cube& cube) {
   return found == wanted;
 }
 
+// The children of parent i in legal-list order (the kernel's), less those
+// of moves that change nothing (a child equal to its parent in cube-state
+// order is the same cube) and, unless kWhole, those outside `share`, into
+// `children`; returns their number.
+template <bool kWhole = true>
+unsigned children_of(const PackedCube* cubes, std::size_t i, const MoveChoice& choice,
+                     PackedCube* children, const KeyShare& share = {}) {
+  const PackedCube packed = cubes[i];
+  const auto [moves, count] = choice.moves_for(i, unpack_last_move(packed));
+  choice.expand(packed, moves, count, children);
+  if (choice.every_move_changes && kWhole) return count;
+  unsigned n = 0;
+  for (unsigned j = 0; j < count; ++j) {
+    if (!choice.never_unchanged[moves[j]] && same_cube_state(children[j], packed)) continue;
+    if constexpr (!kWhole) {
+      if (!share.holds(children[j])) continue;
+    }
+    children[n++] = children[j];
+  }
+  return n;
+}
+
 // Calls brood(children, n) for every parent of [start, end) in order, with
-// its children in legal-list order (the kernel's), less those of moves that
-// change nothing: a child equal to its parent in cube-state order is the
-// same cube.
+// its children as children_of gives them.
 template <typename Brood>
 void for_each_brood(const PackedCube* cubes, std::size_t start, std::size_t end,
                     const MoveChoice& choice, Brood&& brood) {
   std::array<PackedCube, kMoveCount> children;
-  for (std::size_t i = start; i < end; ++i) {
-    const PackedCube packed = cubes[i];
-    const auto [moves, count] = choice.moves_for(i, unpack_last_move(packed));
-    choice.expand(packed, moves, count, children.data());
-    unsigned n = count;
-    if (!choice.every_move_changes) {
-      n = 0;
-      for (unsigned j = 0; j < count; ++j)
-        if (choice.never_unchanged[moves[j]] || !same_cube_state(children[j], packed))
-          children[n++] = children[j];
-    }
-    brood(children.data(), n);
-  }
+  for (std::size_t i = start; i < end; ++i)
+    brood(children.data(), children_of(cubes, i, choice, children.data()));
 }
 
 // Calls sink(child) for every child of [start, end), in generation order:
@@ -586,12 +595,66 @@ void for_each_child_with_key(const PackedCube* cubes, std::size_t start, std::si
 
 }  // namespace
 
+namespace {
+
+// The n bits (n <= 64) of `bitmap` from bit `first` on, the first lowest.
+inline std::uint64_t bits_at(const std::uint64_t* bitmap, std::uint64_t first, unsigned n) {
+  if (n == 0) return 0;
+  const std::uint64_t word = first >> 6;
+  const unsigned offset = static_cast<unsigned>(first & 63);
+  std::uint64_t bits = bitmap[word] >> offset;
+  if (offset + n > 64) bits |= bitmap[word + 1] << (64 - offset);
+  return n == 64 ? bits : bits & ((std::uint64_t{1} << n) - 1);
+}
+
+// Stages the keys of the children of `plan`'s parents in `staging`, part by
+// part, from where each part is (`at`, moved on) until a round is full: at
+// most `most_parents` parents, whose numbers of children staged go to
+// `counts` when given. Numbers the keys from 0 in each round. Returns
+// whether the part has parents left.
+template <bool kWhole>
+bool stage_children(const LevelPlan& plan, const MoveChoice& choice, const PackedCube* cubes,
+                    const PositionFilter& filter, const KeyShare& share, FilterStaging& staging,
+                    unsigned p, std::size_t& at, std::size_t most_parents, std::uint8_t* counts) {
+  std::array<PackedCube, kMoveCount> children;
+  std::array<std::uint64_t, kMoveCount> keys;
+  const std::size_t last = plan.parents[p + 1];
+  const std::size_t first = at;
+  std::uint32_t number = 0;
+  bool room = true;
+  std::size_t i = at;
+  for (; room && i < last && i - first < most_parents; ++i) {
+    const unsigned n = children_of<kWhole>(cubes, i, choice, children.data(), share);
+    if (counts != nullptr) counts[i - first] = static_cast<std::uint8_t>(n);
+    for (unsigned k = 0; k < n; ++k) keys[k] = filter.key_of(children[k]);
+    room = staging.stage(p, keys.data(), n, number);
+    number += n;
+  }
+  at = i;
+  return i < last;
+}
+
+}  // namespace
+
 void range_built_level::add_children(const PackedCube* cubes, PositionFilter& filter,
-                                     const KeyShare& share) const {
+                                     const KeyShare& share, int staging) const {
   const LevelPlan& plan = *plan_->level;
+  const MoveChoice& choice = *plan_->choice;
+  FilterStaging staged(filter, plan.parts, false, staging);
+  if (!staged.empty()) {
+    std::vector<std::size_t> at(plan.parents.begin(), plan.parents.end() - 1);
+    const std::size_t most = staged.keys_per_round();
+    staged.run_adding(filter, [&](unsigned p) {
+      return share.whole() ? stage_children<true>(plan, choice, cubes, filter, share, staged, p,
+                                                  at[p], most, nullptr)
+                           : stage_children<false>(plan, choice, cubes, filter, share, staged, p,
+                                                   at[p], most, nullptr);
+    });
+    return;
+  }
   run_parts(plan.parts, [&](unsigned p) {
     for_each_child_with_key(
-        cubes, plan.parents[p], plan.parents[p + 1], *plan_->choice, filter, share,
+        cubes, plan.parents[p], plan.parents[p + 1], choice, filter, share,
         [&filter](const PackedCube&, std::uint64_t key) { filter.add_key(key); });
   });
 }
@@ -609,34 +672,85 @@ void range_built_level::SiftedDeleter::operator()(Sifted* sifted) const { delete
 range_built_level::SiftedPtr range_built_level::sift(const PackedCube* cubes,
                                                      const PositionFilter& keep,
                                                      PositionFilter* also, PackedCube* room,
-                                                     std::size_t room_size,
-                                                     const KeyShare& share) const {
+                                                     std::size_t room_size, const KeyShare& share,
+                                                     int staging) const {
   const LevelPlan& plan = *plan_->level;
+  const MoveChoice& choice = *plan_->choice;
   SiftedPtr sifted(new Sifted{plan, share, {}, room_size / plan.parts, true});
   LevelPlan& kept = sifted->kept;
   for (auto& counts : kept.next) std::fill(counts.begin(), counts.end(), 0);
   sifted->written.assign(plan.parts, 0);
   std::vector<unsigned char> overflowed(plan.parts, 0);
   const int shift = plan.bucket_shift;
-  run_parts(plan.parts, [&](unsigned p) {
-    std::uint64_t* const count = kept.next[p].data();
-    PackedCube* const mine = room + p * sifted->per_part;
-    const std::size_t most = sifted->per_part;
-    std::size_t n = 0;
-    bool over = false;
-    for_each_child_with_key(cubes, plan.parents[p], plan.parents[p + 1], *plan_->choice, keep,
-                            share, [&](const PackedCube& child, std::uint64_t key) {
-                              if (!keep.may_hold_key(key)) return;
-                              ++count[child.hi >> shift];
-                              if (also != nullptr) also->add(child);
-                              if (n < most)
-                                mine[n++] = child;
-                              else
-                                over = true;
-                            });
-    sifted->written[p] = n;
-    overflowed[p] = over ? 1 : 0;
-  });
+  // Part p keeps a child: counts it, adds it to `also` and writes it in
+  // generation order while its room lasts.
+  const auto keep_child = [&](unsigned p, const PackedCube& child) {
+    ++kept.next[p][child.hi >> shift];
+    if (also != nullptr) also->add(child);
+    std::uint64_t& n = sifted->written[p];
+    if (n < sifted->per_part)
+      room[p * sifted->per_part + n++] = child;
+    else
+      overflowed[p] = 1;
+  };
+  // Only `keep` is staged: `also` takes the few children kept.
+  FilterStaging staged(keep, plan.parts, true, staging);
+  if (!staged.empty()) {
+    // Each round: the keys of every part's next parents are staged and
+    // tested; each part then makes the children of its parents with a
+    // child that passed again, and keeps those.
+    const std::size_t most = staged.keys_per_round();
+    struct Round {
+      std::size_t first = 0, parents = 0;
+      std::vector<std::uint8_t> counts;
+      std::vector<std::uint64_t> passed;
+    };
+    std::vector<Round> rounds(plan.parts);
+    for (Round& r : rounds) {
+      r.counts.assign(most, 0);
+      r.passed.assign(most / 64 + 2, 0);
+    }
+    std::vector<std::size_t> at(plan.parents.begin(), plan.parents.end() - 1);
+    staged.run_testing(
+        [&](unsigned p) {
+          Round& r = rounds[p];
+          std::fill(r.passed.begin(), r.passed.end(), 0);
+          r.first = at[p];
+          const bool more = share.whole()
+                                ? stage_children<true>(plan, choice, cubes, keep, share, staged, p,
+                                                       at[p], most, r.counts.data())
+                                : stage_children<false>(plan, choice, cubes, keep, share, staged, p,
+                                                        at[p], most, r.counts.data());
+          r.parents = at[p] - r.first;
+          return more;
+        },
+        [&](unsigned p) { return rounds[p].passed.data(); },
+        [&](unsigned p) {
+          Round& r = rounds[p];
+          std::array<PackedCube, kMoveCount> children;
+          std::uint64_t number = 0;
+          for (std::size_t j = 0; j < r.parents; ++j) {
+            const unsigned n = r.counts[j];
+            const std::uint64_t bits = bits_at(r.passed.data(), number, n);
+            number += n;
+            if (bits == 0) continue;
+            if (share.whole())
+              children_of<true>(cubes, r.first + j, choice, children.data(), share);
+            else
+              children_of<false>(cubes, r.first + j, choice, children.data(), share);
+            for (unsigned k = 0; k < n; ++k)
+              if ((bits >> k) & 1) keep_child(p, children[k]);
+          }
+          r.parents = 0;
+        });
+  } else {
+    run_parts(plan.parts, [&](unsigned p) {
+      for_each_child_with_key(cubes, plan.parents[p], plan.parents[p + 1], choice, keep, share,
+                              [&](const PackedCube& child, std::uint64_t key) {
+                                if (keep.may_hold_key(key)) keep_child(p, child);
+                              });
+    });
+  }
   for (unsigned char o : overflowed)
     if (o != 0) sifted->whole = false;
   place_children(kept);

@@ -101,9 +101,10 @@ class range_built_level {
   // (every child then counts) or child by child.
   std::uint64_t children() const;
   // Adds the position of every child in `share` to `filter` (one pass
-  // over the parents, on every work thread).
-  void add_children(const PackedCube* cubes, PositionFilter& filter,
-                    const KeyShare& share = {}) const;
+  // over the parents, on every work thread). `staging` as for
+  // FilterStaging.
+  void add_children(const PackedCube* cubes, PositionFilter& filter, const KeyShare& share = {},
+                    int staging = 0) const;
 
   // The children whose position `keep` may hold, counted per bucket: what
   // one pass over the parents found, and, when `room` had room for them
@@ -118,7 +119,8 @@ class range_built_level {
   // writes them into [room, room + room_size) while it lasts. What follows
   // of the sifted children holds for those in the share alone.
   SiftedPtr sift(const PackedCube* cubes, const PositionFilter& keep, PositionFilter* also,
-                 PackedCube* room, std::size_t room_size, const KeyShare& share = {}) const;
+                 PackedCube* room, std::size_t room_size, const KeyShare& share = {},
+                 int staging = 0) const;
   // Whether the room held every child kept.
   static bool sifted_whole(const Sifted& sifted);
   // Children kept in bucket b.

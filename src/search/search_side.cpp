@@ -1,7 +1,6 @@
 #include "search/search_side.h"
 
 #include <algorithm>
-#include <cmath>
 #include <iterator>
 #include <optional>
 #include <span>
@@ -191,7 +190,7 @@ std::size_t entries_room(std::size_t bytes, std::size_t most, std::uint64_t want
 // kept to `also`), and holds the kept children whole, sorted, when half of
 // what the budget has left (or `most`) holds them.
 void sift_side(SideSource& source, const PositionFilter& keep, PositionFilter* also,
-               MemoryBudget& budget, std::size_t most, const KeyShare& share,
+               MemoryBudget& budget, std::size_t most, const KeyShare& share, int staging,
                range_built_level::SiftedPtr& sifted) {
   const range_built_level& level = *source.side->ranges;
   const PackedCube* cubes = source.side->cache.cubes();
@@ -199,7 +198,7 @@ void sift_side(SideSource& source, const PositionFilter& keep, PositionFilter* a
   const std::size_t room_size = entries_room(budget.remaining() / 2, most, level.children());
   {
     EntryArena room(budget, room_size);
-    sifted = level.sift(cubes, keep, also, room.data(), room_size, share);
+    sifted = level.sift(cubes, keep, also, room.data(), room_size, share, staging);
     source.sifted = sifted.get();
     source.keep = &keep;
     if (range_built_level::sifted_whole(*sifted)) {
@@ -345,14 +344,14 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
                                                      share_fraction(*other.side, share));
     first_filter.emplace(budget, in_share, options.filter_bits);
     if (progress != nullptr) progress->step(++step, steps, positions);
-    smaller.add_children(other.side->cache.cubes(), *first_filter, share);
+    smaller.add_children(other.side->cache.cubes(), *first_filter, share, options.filter_staging);
     positions += children;
     // The children of the larger level kept: about those that pass by
     // chance, plus those that meet. A share f of the filter's bits is set,
     // and a child passes when both its bits are: about f * f, more where
     // a word holds more than its share.
-    const double set =
-        std::min(1.0, 2.0 * static_cast<double>(in_share) / std::ldexp(1.0, first_filter->bits()));
+    const double set = std::min(1.0, 2.0 * static_cast<double>(in_share) /
+                                         static_cast<double>(first_filter->size_in_bits()));
     const double chance = std::min(1.0, set * set + set / 64);
     const double larger =
         static_cast<double>(first.side->ranges->children()) * share_fraction(*first.side, share);
@@ -362,17 +361,18 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
   } else {
     const LevelRange stored = share_of_level(other.side->newest(), share);
     first_filter.emplace(budget, stored.end - stored.start, options.filter_bits);
-    first_filter->add_all(stored.cubes, stored.start, stored.end);
+    first_filter->add_all(stored.cubes, stored.start, stored.end, options.filter_staging);
   }
   if (progress != nullptr) progress->step(++step, steps, positions);
   sift_side(first, *first_filter, both ? &*second_filter : nullptr, budget, options.most_per_range,
-            share, first_sifted);
+            share, options.filter_staging, first_sifted);
   positions += first.side->ranges->children();
   if (both) {
     // A filter no longer needed gives its memory to what comes next.
     if (first.entries) first_filter.reset();
     if (progress != nullptr) progress->step(++step, steps, positions);
-    sift_side(other, *second_filter, nullptr, budget, options.most_per_range, share, second_sifted);
+    sift_side(other, *second_filter, nullptr, budget, options.most_per_range, share,
+              options.filter_staging, second_sifted);
     positions += other.side->ranges->children();
     if (other.entries) second_filter.reset();
   }

@@ -84,6 +84,10 @@ struct RangeJoinOptions {
   // Tests lower them so that levels are cut into many ranges.
   std::size_t most_per_range = 0;
   int filter_bits = 0;
+  // How the filters are worked on: 0 staged by region when large
+  // (FilterStaging), -1 never staged, n > 0 always staged, in slots of n
+  // keys (tests).
+  int filter_staging = 0;
   std::uint64_t* ranges_used = nullptr;  // adds the key ranges joined
   std::uint64_t* range_joins = nullptr;  // adds 1 for a join of a range-built level
   std::uint64_t* slices = nullptr;       // adds the key ranges cut finer than a bucket

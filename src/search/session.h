@@ -46,6 +46,9 @@ class SearchSession {
   // level and the budget). Tests lower it so that many children pass.
   int filter_bits() const { return filter_bits_; }
   void set_filter_bits(int bits) { filter_bits_ = bits; }
+  // As RangeJoinOptions::filter_staging (tests).
+  int filter_staging() const { return filter_staging_; }
+  void set_filter_staging(int staging) { filter_staging_ = staging; }
 
   // Informational messages: "INFO: ", the text and a line end, unless
   // switched off.
@@ -88,6 +91,7 @@ class SearchSession {
   bool print_info_ = true;
   std::size_t most_per_range_ = 0;
   int filter_bits_ = 0;
+  int filter_staging_ = 0;
   std::unique_ptr<Progress> progress_;
   std::uint64_t lines_written_ = 0;
   std::uint64_t lines_to_pass_ = 0;
