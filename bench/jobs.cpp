@@ -243,7 +243,7 @@ int search_job(const std::string& job, const std::string& input,
   f.generated = r.stats.generated;
   f.lines = r.lines;
   f.digest = digest.digest();
-  f.extra = "ranges=" + std::to_string(r.stats.ranges);
+  f.extra = "ranges=" + std::to_string(r.stats.ranges) + " prepared=" + std::to_string(r.stats.prepared);
   print_figures(f);
   return 0;
 }

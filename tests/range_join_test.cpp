@@ -40,6 +40,7 @@ struct SearchRun {
   std::uint64_t range_joins = 0;
   std::uint64_t slices = 0;
   std::uint64_t searches = 0;
+  std::uint64_t prepared = 0;
   std::string error;
 };
 
@@ -67,6 +68,7 @@ SearchRun run_search(const RangeCase& c, std::size_t budget, std::size_t most_pe
   r.range_joins = session.stats().range_joins;
   r.slices = session.stats().slices;
   r.searches = session.stats().searches;
+  r.prepared = session.stats().prepared;
   return r;
 }
 
@@ -173,6 +175,60 @@ TEST_P(RangeBuilt, StagedFiltersSameOutput) {
     const SearchRun r = run_search(c, budget, 3000, 0, 300);
     ASSERT_EQ(r.error, "") << threads << " threads";
     EXPECT_EQ(r.out, stored.out) << threads << " threads, staged, 3000 per range";
+  }
+  set_work_threads(0);
+}
+
+// A join of a range-built level with a stored one fills a filter of its
+// children for the next join, which sifts the other side's new level
+// through it: the output stays that of stored levels, with filters staged
+// or not, on 1, 2 and 3 threads, for budgets that leave one or both newest
+// levels range-built.
+TEST(RangeBuiltLevels, NextJoinTakesTheFilterMadeBefore) {
+  const Cube kOll =
+      add_missing_edges_orientation(add_missing_corner_orientation(add_f2l(empty_cube())));
+  struct Case {
+    RangeCase search;
+    bool prepares;  // some budget surely has a join take a filter made before
+  };
+  const std::vector<Case> cases = {
+      {{"full_cube_10_both_sides", full_cube(), "R U2 F' L D2 B R' U F2 D", "RUFLDB", 10}, true},
+      {{"oll_ruf", kOll, "R U R' U R U2 R'", "RUF", 12}, true},
+      {{"full_cube_9", full_cube(), "R U F' L2 D B' R2 U' F", "RUFLDB", 9}, false},
+      {{"cross", add_cross(empty_cube()), "F R D' L2 B U", "RUFLDB", 8}, false},
+  };
+  for (const Case& k : cases) {
+    const RangeCase& c = k.search;
+    const SearchRun stored = run_search(c, 0, 0);
+    ASSERT_EQ(stored.error, "") << c.name;
+    SearchRun ranged;
+    const std::size_t largest = range_budget(c, ranged);
+    // Budgets from where levels start to be range-built down to an eighth
+    // of it; those where a join takes a prepared filter are run again on
+    // more threads and with staged filters.
+    std::vector<std::size_t> preparing;
+    for (std::size_t budget = largest; budget > largest / 8; budget = budget / 8 * 7) {
+      const SearchRun r = run_search(c, budget, 0, 0, -1);
+      if (r.error == kOutOfMemory) continue;
+      ASSERT_EQ(r.error, "") << c.name;
+      EXPECT_EQ(r.out, stored.out) << c.name << ", budget " << budget;
+      if (r.prepared > 0) preparing.push_back(budget);
+    }
+    if (k.prepares) {
+      EXPECT_FALSE(preparing.empty()) << c.name << ": no join took a filter made before";
+    }
+    for (unsigned threads : {1u, 2u, 3u}) {
+      set_work_threads(threads);
+      for (int staging : {-1, 300}) {
+        for (std::size_t budget : preparing) {
+          const SearchRun r = run_search(c, budget, 0, 0, staging);
+          ASSERT_EQ(r.error, "") << c.name;
+          EXPECT_GT(r.prepared, 0u) << c.name;
+          EXPECT_EQ(r.out, stored.out) << c.name << ", " << threads << " threads, staging "
+                                       << staging << ", budget " << budget;
+        }
+      }
+    }
   }
   set_work_threads(0);
 }

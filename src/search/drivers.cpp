@@ -42,8 +42,11 @@ void record(const search_side& forward, const search_side& backward, std::uint64
 }
 
 std::int64_t join(const search_side& forward, const search_side& backward, std::int64_t max_count,
-                  const SequenceSink& sink, SearchSession& session) {
+                  const SequenceSink& sink, SearchSession& session,
+                  PreparedFilter* carried = nullptr, bool prepare = false) {
   RangeJoinOptions options;
+  options.carried = carried;
+  options.prepare = prepare;
   options.most_per_range = session.most_per_range();
   options.filter_bits = session.filter_bits();
   options.filter_staging = session.filter_staging();
@@ -51,6 +54,7 @@ std::int64_t join(const search_side& forward, const search_side& backward, std::
   options.range_joins = &session.stats().range_joins;
   options.slices = &session.stats().slices;
   options.kept = &session.stats().kept;
+  options.prepared = &session.stats().prepared;
   options.progress = session.progress();
   if (Ranks* ranks = session.ranks(); ranks != nullptr && ranks->size() > 1)
     return join_over_ranks(*ranks, forward, backward, max_count, sink, session.budget(), options);
@@ -115,6 +119,8 @@ void search(Sides& sides, const SideRoots& from, const SideRoots& to, search_par
   int levels = 0;
   std::int64_t found_total = 0;
   const std::int64_t wanted = parameters.max_number_of_sequences;
+  // A filter one join makes for the next (see PreparedFilter).
+  PreparedFilter carried;
   for (;;) {
     // The progress line of this length, erased however the length ends.
     struct ShownLength {
@@ -132,6 +138,9 @@ void search(Sides& sides, const SideRoots& from, const SideRoots& to, search_par
     sides[static_cast<std::size_t>(levels % 2)].grow_or_plan(session.legal(), last);
     ++levels;
     session.info("Searching " + std::to_string(levels) + " move solutions...");
+    // The next length, if any, grows the other side's last level.
+    const bool next_is_last =
+        levels < parameters.max_depth_of_search && levels + 2 >= parameters.max_depth_of_search;
     found_total += join(
         sides[0], sides[1], wanted - found_total,
         [&session, &from, &to](std::span<const int> moves) {
@@ -140,7 +149,7 @@ void search(Sides& sides, const SideRoots& from, const SideRoots& to, search_par
                              to.text[roots.backward] + "\n");
           return true;
         },
-        session);
+        session, &carried, next_is_last);
     if (found_total >= wanted) break;
     if (found_total > 0 && parameters.max_depth_after_first_match >= 0 &&
         static_cast<std::int64_t>(parameters.max_depth_after_first_match) + levels <

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -535,11 +536,13 @@ std::size_t build_buckets(const LevelPlan& layout, const MoveChoice& choice,
 // generation order, with its key in `filter`; moves that change nothing
 // are left out. A filter is read at random: each parent's children have
 // their filter words fetched while the children of the next few parents
-// are made, and are used only then.
-template <bool kWhole, typename Use>
-void for_each_child_with_key(const PackedCube* cubes, std::size_t start, std::size_t end,
-                             const MoveChoice& choice, const PositionFilter& filter,
-                             const KeyShare& share, Use&& use) {
+// are made, and are used only then. Each child is also handed to
+// made(child) as it is made; once that returns false, the walk stops after
+// the parent it is at. Returns the index of the first parent not walked.
+template <bool kWhole, typename Use, typename Made>
+std::size_t for_each_child_with_key(const PackedCube* cubes, std::size_t start, std::size_t end,
+                                    const MoveChoice& choice, const PositionFilter& filter,
+                                    const KeyShare& share, Use&& use, Made&& made) {
   constexpr unsigned kAhead = 4;  // parents whose children are in flight
   struct Brood {
     std::array<PackedCube, kMoveCount> child;
@@ -551,7 +554,9 @@ void for_each_child_with_key(const PackedCube* cubes, std::size_t start, std::si
     for (unsigned k = 0; k < b.n; ++k) use(b.child[k], b.key[k]);
   };
   unsigned slot = 0;
-  for (std::size_t i = start; i < end; ++i) {
+  bool room = true;
+  std::size_t i = start;
+  for (; room && i < end; ++i) {
     Brood& b = ring[slot];
     if (i - start >= kAhead) use_brood(b);
     const PackedCube packed = cubes[i];
@@ -566,6 +571,7 @@ void for_each_child_with_key(const PackedCube* cubes, std::size_t start, std::si
       }
       const std::uint64_t key = filter.key_of(child);
       filter.prefetch(key);
+      room &= made(child);
       b.child[n] = child;
       b.key[n] = key;
       ++n;
@@ -574,23 +580,32 @@ void for_each_child_with_key(const PackedCube* cubes, std::size_t start, std::si
     slot = slot + 1 == kAhead ? 0 : slot + 1;
   }
   // The broods still in flight, oldest first.
-  const std::size_t left = std::min<std::size_t>(end - start, kAhead);
+  const std::size_t left = std::min<std::size_t>(i - start, kAhead);
+  slot = (slot + kAhead - static_cast<unsigned>(left)) % kAhead;
   for (std::size_t k = 0; k < left; ++k) {
     use_brood(ring[slot]);
     slot = slot + 1 == kAhead ? 0 : slot + 1;
   }
+  return i;
 }
 
 // Calls for_each_child_with_key, passing over the share test when the
 // share is the whole key space.
+template <typename Use, typename Made>
+std::size_t for_each_child_with_key(const PackedCube* cubes, std::size_t start, std::size_t end,
+                                    const MoveChoice& choice, const PositionFilter& filter,
+                                    const KeyShare& share, Use&& use, Made&& made) {
+  if (share.whole())
+    return for_each_child_with_key<true>(cubes, start, end, choice, filter, share, use, made);
+  return for_each_child_with_key<false>(cubes, start, end, choice, filter, share, use, made);
+}
+
 template <typename Use>
 void for_each_child_with_key(const PackedCube* cubes, std::size_t start, std::size_t end,
                              const MoveChoice& choice, const PositionFilter& filter,
                              const KeyShare& share, Use&& use) {
-  if (share.whole())
-    for_each_child_with_key<true>(cubes, start, end, choice, filter, share, use);
-  else
-    for_each_child_with_key<false>(cubes, start, end, choice, filter, share, use);
+  for_each_child_with_key(cubes, start, end, choice, filter, share, use,
+                          [](const PackedCube&) { return true; });
 }
 
 }  // namespace
@@ -607,15 +622,34 @@ inline std::uint64_t bits_at(const std::uint64_t* bitmap, std::uint64_t first, u
   return n == 64 ? bits : bits & ((std::uint64_t{1} << n) - 1);
 }
 
-// Stages the keys of the children of `plan`'s parents in `staging`, part by
-// part, from where each part is (`at`, moved on) until a round is full: at
-// most `most_parents` parents, whose numbers of children staged go to
-// `counts` when given. Numbers the keys from 0 in each round. Returns
-// whether the part has parents left.
+// A filter that every child a pass makes goes to as well, staged or not
+// (or none).
+struct FillTarget {
+  PositionFilter* filter = nullptr;
+  FilterStaging* staged = nullptr;
+
+  // Adds the positions of part p's children[0..n); false once the
+  // staging's round is nearly full.
+  bool add(unsigned p, const PackedCube* children, unsigned n) const {
+    if (filter == nullptr) return true;
+    std::array<std::uint64_t, kMoveCount> keys;
+    for (unsigned k = 0; k < n; ++k) keys[k] = filter->key_of(children[k]);
+    if (staged != nullptr) return staged->stage(p, keys.data(), n);
+    for (unsigned k = 0; k < n; ++k) filter->add_key(keys[k]);
+    return true;
+  }
+};
+
+// Stages the keys of the children of `plan`'s parents in `staging` (when
+// not null) and adds them to `fill`, part by part, from where each part is
+// (`at`, moved on) until a round is full: at most `most_parents` parents,
+// whose numbers of children staged go to `counts` when given. Numbers the
+// keys from 0 in each round. Returns whether the part has parents left.
 template <bool kWhole>
-bool stage_children(const LevelPlan& plan, const MoveChoice& choice, const PackedCube* cubes,
-                    const PositionFilter& filter, const KeyShare& share, FilterStaging& staging,
-                    unsigned p, std::size_t& at, std::size_t most_parents, std::uint8_t* counts) {
+bool stage_children(const LevelPlan& plan, const MoveChoice& choice, const PositionFilter& filter,
+                    const PackedCube* cubes, const KeyShare& share, FilterStaging* staging,
+                    const FillTarget& fill, unsigned p, std::size_t& at, std::size_t most_parents,
+                    std::uint8_t* counts) {
   std::array<PackedCube, kMoveCount> children;
   std::array<std::uint64_t, kMoveCount> keys;
   const std::size_t last = plan.parents[p + 1];
@@ -626,9 +660,12 @@ bool stage_children(const LevelPlan& plan, const MoveChoice& choice, const Packe
   for (; room && i < last && i - first < most_parents; ++i) {
     const unsigned n = children_of<kWhole>(cubes, i, choice, children.data(), share);
     if (counts != nullptr) counts[i - first] = static_cast<std::uint8_t>(n);
-    for (unsigned k = 0; k < n; ++k) keys[k] = filter.key_of(children[k]);
-    room = staging.stage(p, keys.data(), n, number);
-    number += n;
+    if (staging != nullptr) {
+      for (unsigned k = 0; k < n; ++k) keys[k] = filter.key_of(children[k]);
+      room = staging->stage(p, keys.data(), n, number);
+      number += n;
+    }
+    room &= fill.add(p, children.data(), n);
   }
   at = i;
   return i < last;
@@ -645,10 +682,10 @@ void range_built_level::add_children(const PackedCube* cubes, PositionFilter& fi
     std::vector<std::size_t> at(plan.parents.begin(), plan.parents.end() - 1);
     const std::size_t most = staged.keys_per_round();
     staged.run_adding(filter, [&](unsigned p) {
-      return share.whole() ? stage_children<true>(plan, choice, cubes, filter, share, staged, p,
-                                                  at[p], most, nullptr)
-                           : stage_children<false>(plan, choice, cubes, filter, share, staged, p,
-                                                   at[p], most, nullptr);
+      return share.whole() ? stage_children<true>(plan, choice, filter, cubes, share, &staged, {},
+                                                  p, at[p], most, nullptr)
+                           : stage_children<false>(plan, choice, filter, cubes, share, &staged, {},
+                                                   p, at[p], most, nullptr);
     });
     return;
   }
@@ -673,7 +710,7 @@ range_built_level::SiftedPtr range_built_level::sift(const PackedCube* cubes,
                                                      const PositionFilter& keep,
                                                      PositionFilter* also, PackedCube* room,
                                                      std::size_t room_size, const KeyShare& share,
-                                                     int staging) const {
+                                                     int staging, PositionFilter* fill) const {
   const LevelPlan& plan = *plan_->level;
   const MoveChoice& choice = *plan_->choice;
   SiftedPtr sifted(new Sifted{plan, share, {}, room_size / plan.parts, true});
@@ -693,8 +730,15 @@ range_built_level::SiftedPtr range_built_level::sift(const PackedCube* cubes,
     else
       overflowed[p] = 1;
   };
-  // Only `keep` is staged: `also` takes the few children kept.
+  // `keep` and `fill` are staged when large; `also` takes the few children
+  // kept.
   FilterStaging staged(keep, plan.parts, true, staging);
+  std::optional<FilterStaging> fill_staged;
+  if (fill != nullptr) fill_staged.emplace(*fill, plan.parts, false, staging);
+  FillTarget filling;
+  filling.filter = fill;
+  if (fill_staged && !fill_staged->empty()) filling.staged = &*fill_staged;
+  std::vector<std::size_t> at(plan.parents.begin(), plan.parents.end() - 1);
   if (!staged.empty()) {
     // Each round: the keys of every part's next parents are staged and
     // tested; each part then makes the children of its parents with a
@@ -710,17 +754,17 @@ range_built_level::SiftedPtr range_built_level::sift(const PackedCube* cubes,
       r.counts.assign(most, 0);
       r.passed.assign(most / 64 + 2, 0);
     }
-    std::vector<std::size_t> at(plan.parents.begin(), plan.parents.end() - 1);
-    staged.run_testing(
+    FilterStaging::run_together(
+        filling.staged, fill, &staged,
         [&](unsigned p) {
           Round& r = rounds[p];
           std::fill(r.passed.begin(), r.passed.end(), 0);
           r.first = at[p];
           const bool more = share.whole()
-                                ? stage_children<true>(plan, choice, cubes, keep, share, staged, p,
-                                                       at[p], most, r.counts.data())
-                                : stage_children<false>(plan, choice, cubes, keep, share, staged, p,
-                                                        at[p], most, r.counts.data());
+                                ? stage_children<true>(plan, choice, keep, cubes, share, &staged,
+                                                       filling, p, at[p], most, r.counts.data())
+                                : stage_children<false>(plan, choice, keep, cubes, share, &staged,
+                                                        filling, p, at[p], most, r.counts.data());
           r.parents = at[p] - r.first;
           return more;
         },
@@ -744,12 +788,27 @@ range_built_level::SiftedPtr range_built_level::sift(const PackedCube* cubes,
           r.parents = 0;
         });
   } else {
-    run_parts(plan.parts, [&](unsigned p) {
-      for_each_child_with_key(cubes, plan.parents[p], plan.parents[p + 1], choice, keep, share,
-                              [&](const PackedCube& child, std::uint64_t key) {
-                                if (keep.may_hold_key(key)) keep_child(p, child);
-                              });
-    });
+    // `keep` read at random, each child kept as it is tested; a `fill` not
+    // staged is fetched from as the child is made, and added to with it.
+    const bool fill_direct = fill != nullptr && filling.staged == nullptr;
+    const auto walk = [&](unsigned p) {
+      at[p] = for_each_child_with_key(
+          cubes, at[p], plan.parents[p + 1], choice, keep, share,
+          [&](const PackedCube& child, std::uint64_t key) {
+            if (keep.may_hold_key(key)) keep_child(p, child);
+            if (fill_direct) fill->add(child);
+          },
+          [&](const PackedCube& child) {
+            if (!fill_direct) return filling.add(p, &child, 1);
+            fill->prefetch(fill->key_of(child));
+            return true;
+          });
+      return at[p] < plan.parents[p + 1];
+    };
+    if (filling.staged != nullptr)
+      FilterStaging::run_together(filling.staged, fill, nullptr, walk, {}, {});
+    else
+      run_parts(plan.parts, [&](unsigned p) { walk(p); });
   }
   for (unsigned char o : overflowed)
     if (o != 0) sifted->whole = false;

@@ -117,10 +117,12 @@ class range_built_level {
   // Passes over the children keeping those in `share` that `keep` may
   // hold: counts them per bucket, adds each to `also` (when not null), and
   // writes them into [room, room + room_size) while it lasts. What follows
-  // of the sifted children holds for those in the share alone.
+  // of the sifted children holds for those in the share alone. In the same
+  // pass, every child in `share` is added to `fill` (when not null), as
+  // add_children would. `staging` as for FilterStaging.
   SiftedPtr sift(const PackedCube* cubes, const PositionFilter& keep, PositionFilter* also,
                  PackedCube* room, std::size_t room_size, const KeyShare& share = {},
-                 int staging = 0) const;
+                 int staging = 0, PositionFilter* fill = nullptr) const;
   // Whether the room held every child kept.
   static bool sifted_whole(const Sifted& sifted);
   // Children kept in bucket b.

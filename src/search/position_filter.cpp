@@ -176,40 +176,57 @@ void FilterStaging::flush(const Line& line, std::size_t slot, std::uint32_t firs
 
 void FilterStaging::run_adding(PositionFilter& filter,
                                const std::function<bool(unsigned)>& produce) {
-  if (&filter != &filter_) fail("ERROR: Bug found, keys staged for another filter\n");
-  run(filter.words_, produce, {}, {});
+  run_together(this, &filter, nullptr, produce, {}, {});
 }
 
 void FilterStaging::run_testing(const std::function<bool(unsigned)>& produce,
                                 const std::function<std::uint64_t*(unsigned)>& passed,
                                 const std::function<void(unsigned)>& consume) {
-  run(nullptr, produce, passed, consume);
+  run_together(nullptr, nullptr, this, produce, passed, consume);
 }
 
-// Adds the staged keys to `words` (the filter's) when not null, else tests
-// them.
-void FilterStaging::run(std::uint64_t* words, const std::function<bool(unsigned)>& produce,
-                        const std::function<std::uint64_t*(unsigned)>& passed,
-                        const std::function<void(unsigned)>& consume) {
-  std::vector<unsigned char> more(parts_, 1);
-  const std::vector<std::size_t> shares = cut_evenly(0, regions_, parts_);
+void FilterStaging::close_round(unsigned p) {
   const std::size_t per_key = numbered_ ? sizeof(std::uint64_t) : sizeof(std::uint32_t);
-  for (;;) {
-    std::fill(fill_.begin(), fill_.end(), 0);
-    run_parts(parts_, [&](unsigned p) {
-      more[p] = more[p] != 0 && produce(p) ? 1 : 0;
-      // The keys still in the lines of part p's slots.
-      for (std::size_t slot = p * regions_; slot < (p + 1) * regions_; ++slot) {
-        const std::uint32_t n = fill_[slot];
-        const std::uint32_t left = n % static_cast<std::uint32_t>(sizeof(Line) / per_key);
-        std::memcpy(entries_ + (slot * slots_ + n - left) * per_key, &lines_[slot], left * per_key);
-      }
+  const auto per_line = static_cast<std::uint32_t>(sizeof(Line) / per_key);
+  for (std::size_t slot = p * regions_; slot < (p + 1) * regions_; ++slot) {
+    const std::uint32_t n = fill_[slot];
+    const std::uint32_t left = n % per_line;
+    std::memcpy(entries_ + (slot * slots_ + n - left) * per_key, &lines_[slot], left * per_key);
+  }
 #if defined(__SSE2__)
-      _mm_sfence();
+  _mm_sfence();
 #endif
+}
+
+void FilterStaging::run_together(FilterStaging* adding, PositionFilter* added,
+                                 FilterStaging* testing,
+                                 const std::function<bool(unsigned)>& produce,
+                                 const std::function<std::uint64_t*(unsigned)>& passed,
+                                 const std::function<void(unsigned)>& consume) {
+  if (adding != nullptr && &adding->filter_ != added)
+    fail("ERROR: Bug found, keys staged for another filter\n");
+  FilterStaging* const both[2] = {adding, testing};
+  const unsigned parts = adding != nullptr ? adding->parts_ : testing->parts_;
+  std::vector<unsigned char> more(parts, 1);
+  const std::vector<std::size_t> adding_shares =
+      cut_evenly(0, adding != nullptr ? adding->regions_ : 0, parts);
+  const std::vector<std::size_t> testing_shares =
+      cut_evenly(0, testing != nullptr ? testing->regions_ : 0, parts);
+  for (;;) {
+    for (FilterStaging* s : both)
+      if (s != nullptr) std::fill(s->fill_.begin(), s->fill_.end(), 0);
+    run_parts(parts, [&](unsigned p) {
+      more[p] = more[p] != 0 && produce(p) ? 1 : 0;
+      for (FilterStaging* s : both)
+        if (s != nullptr) s->close_round(p);
     });
-    run_parts(parts_, [&](unsigned p) { work(words, shares[p], shares[p + 1], passed); });
-    if (consume) run_parts(parts_, consume);
+    run_parts(parts, [&](unsigned p) {
+      if (adding != nullptr)
+        adding->work(added->words_, adding_shares[p], adding_shares[p + 1], passed);
+      if (testing != nullptr)
+        testing->work(nullptr, testing_shares[p], testing_shares[p + 1], passed);
+    });
+    if (consume) run_parts(parts, consume);
     if (std::none_of(more.begin(), more.end(), [](unsigned char m) { return m != 0; })) break;
   }
 }

@@ -142,6 +142,14 @@ class FilterStaging {
   void run_testing(const std::function<bool(unsigned)>& produce,
                    const std::function<std::uint64_t*(unsigned)>& passed,
                    const std::function<void(unsigned)>& consume);
+  // Rounds over two stagings of the same parts at once, `adding` (set in
+  // `added`, its filter) and `testing` (either may be null): `produce(p)`
+  // stages into both until either is nearly full; then both are worked on
+  // and `consume(p)` (when given) takes part p's results.
+  static void run_together(FilterStaging* adding, PositionFilter* added, FilterStaging* testing,
+                           const std::function<bool(unsigned)>& produce,
+                           const std::function<std::uint64_t*(unsigned)>& passed,
+                           const std::function<void(unsigned)>& consume);
 
  private:
   // Keys go to a slot one cache line at a time, through a line of their
@@ -155,9 +163,9 @@ class FilterStaging {
     };
   };
   void flush(const Line& line, std::size_t slot, std::uint32_t first);
-  void run(std::uint64_t* words, const std::function<bool(unsigned)>& produce,
-           const std::function<std::uint64_t*(unsigned)>& passed,
-           const std::function<void(unsigned)>& consume);
+  // Closes part p's round: the keys still in the lines of its slots go
+  // to their slots.
+  void close_round(unsigned p);
   void work(std::uint64_t* words, std::size_t first, std::size_t last,
             const std::function<std::uint64_t*(unsigned)>& passed);
 

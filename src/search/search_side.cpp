@@ -191,14 +191,14 @@ std::size_t entries_room(std::size_t bytes, std::size_t most, std::uint64_t want
 // what the budget has left (or `most`) holds them.
 void sift_side(SideSource& source, const PositionFilter& keep, PositionFilter* also,
                MemoryBudget& budget, std::size_t most, const KeyShare& share, int staging,
-               range_built_level::SiftedPtr& sifted) {
+               range_built_level::SiftedPtr& sifted, PositionFilter* fill = nullptr) {
   const range_built_level& level = *source.side->ranges;
   const PackedCube* cubes = source.side->cache.cubes();
   // Half of what is left, so that the kept children can be sorted out of it.
   const std::size_t room_size = entries_room(budget.remaining() / 2, most, level.children());
   {
     EntryArena room(budget, room_size);
-    sifted = level.sift(cubes, keep, also, room.data(), room_size, share, staging);
+    sifted = level.sift(cubes, keep, also, room.data(), room_size, share, staging, fill);
     source.sifted = sifted.get();
     source.keep = &keep;
     if (range_built_level::sifted_whole(*sifted)) {
@@ -222,6 +222,15 @@ double share_fraction(const search_side& side, const KeyShare& share) {
   const double fraction =
       static_cast<double>(part.end - part.start) / static_cast<double>(level.end - level.start);
   return std::min(1.0, fraction * 1.1);
+}
+
+// Bytes a filter sized to a level takes per position.
+constexpr std::uint64_t kFilterBytesPerPosition = 2;
+
+// The children of a side's range-built newest level in `share`, about.
+std::uint64_t children_in_share(const search_side& side, const KeyShare& share) {
+  return static_cast<std::uint64_t>(static_cast<double>(side.ranges->children()) *
+                                    share_fraction(side, share));
 }
 
 // Most bytes one round of finer counts takes: when many buckets are cut
@@ -307,6 +316,16 @@ std::vector<std::vector<JoinRange>> cut_finer(const SideSource (&sources)[2],
 
 }  // namespace
 
+bool PreparedFilter::holds(const search_side& side, const KeyShare& in) const {
+  return filter && side.ranges && side.ranges.get() == level && in.lo == share.lo &&
+         in.hi == share.hi && in.to_end == share.to_end;
+}
+
+void PreparedFilter::reset() {
+  filter.reset();
+  level = nullptr;
+}
+
 std::int64_t join_newest(const search_side& forward, const search_side& backward,
                          std::int64_t max_count, const SequenceSink& sink, MemoryBudget& budget,
                          const RangeJoinOptions& options) {
@@ -318,15 +337,24 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
   if (options.range_joins != nullptr) ++*options.range_joins;
   Progress* const progress = options.progress;
   const bool both = forward.ranges && backward.ranges;
+  const KeyShare& share = options.share;
+  PreparedFilter* const carried = options.carried;
+  // A filter of one side's children made by the join before.
+  const bool prepared_forward = both && carried != nullptr && carried->holds(forward, share);
+  const bool prepared_backward =
+      both && !prepared_forward && carried != nullptr && carried->holds(backward, share);
+  if (carried != nullptr && !prepared_forward && !prepared_backward) carried->reset();
   SideSource sources[2];  // forward, backward
   sources[0].side = &forward;
   sources[1].side = &backward;
   // The side sifted first: the range-built one; when both are, the one
   // with more children, through a filter of the other's children, so that
-  // the larger level is passed over once.
+  // the larger level is passed over once (or the other one, when the filter
+  // of one side's children is at hand).
   const bool backward_first =
-      backward.ranges &&
-      (!forward.ranges || backward.ranges->children() >= forward.ranges->children());
+      prepared_forward ||
+      (!prepared_backward && backward.ranges &&
+       (!forward.ranges || backward.ranges->children() >= forward.ranges->children()));
   SideSource& first = backward_first ? sources[1] : sources[0];
   SideSource& other = backward_first ? sources[0] : sources[1];
   const std::uint64_t steps = both ? 3 : 1;
@@ -334,17 +362,25 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
 
   // One process of several passes over every child but keeps only those
   // of its share: its filters are sized for them.
-  const KeyShare& share = options.share;
-  std::optional<PositionFilter> first_filter, second_filter;
+  std::optional<PositionFilter> own_first_filter, second_filter;
+  PositionFilter* first_filter = nullptr;
   range_built_level::SiftedPtr first_sifted, second_sifted;
+  // The join of the next length may take a filter of all the children of
+  // the level sifted here, made in the same pass.
+  PositionFilter* fill = nullptr;
   if (both) {
     const range_built_level& smaller = *other.side->ranges;
     const std::uint64_t children = smaller.children();
-    const auto in_share = static_cast<std::uint64_t>(static_cast<double>(children) *
-                                                     share_fraction(*other.side, share));
-    first_filter.emplace(budget, in_share, options.filter_bits);
-    if (progress != nullptr) progress->step(++step, steps, positions);
-    smaller.add_children(other.side->cache.cubes(), *first_filter, share, options.filter_staging);
+    const std::uint64_t in_share = children_in_share(*other.side, share);
+    if (prepared_forward || prepared_backward) {
+      first_filter = &*carried->filter;
+      if (options.prepared != nullptr) ++*options.prepared;
+      if (progress != nullptr) progress->step(++step, steps, positions);
+    } else {
+      first_filter = &own_first_filter.emplace(budget, in_share, options.filter_bits);
+      if (progress != nullptr) progress->step(++step, steps, positions);
+      smaller.add_children(other.side->cache.cubes(), *first_filter, share, options.filter_staging);
+    }
     positions += children;
     // The children of the larger level kept: about those that pass by
     // chance, plus those that meet. A share f of the filter's bits is set,
@@ -360,16 +396,29 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
     second_filter.emplace(budget, expected, options.filter_bits);
   } else {
     const LevelRange stored = share_of_level(other.side->newest(), share);
-    first_filter.emplace(budget, stored.end - stored.start, options.filter_bits);
+    first_filter =
+        &own_first_filter.emplace(budget, stored.end - stored.start, options.filter_bits);
     first_filter->add_all(stored.cubes, stored.start, stored.end, options.filter_staging);
+    // Only where it leaves most of the budget to this join.
+    const std::uint64_t next = children_in_share(*first.side, share);
+    if (carried != nullptr && options.prepare &&
+        next * kFilterBytesPerPosition <= budget.remaining() / 4) {
+      carried->level = first.side->ranges.get();
+      carried->share = share;
+      carried->filter.emplace(budget, next, options.filter_bits);
+      fill = &*carried->filter;
+    }
   }
   if (progress != nullptr) progress->step(++step, steps, positions);
   sift_side(first, *first_filter, both ? &*second_filter : nullptr, budget, options.most_per_range,
-            share, options.filter_staging, first_sifted);
+            share, options.filter_staging, first_sifted, fill);
   positions += first.side->ranges->children();
   if (both) {
     // A filter no longer needed gives its memory to what comes next.
-    if (first.entries) first_filter.reset();
+    if (first.entries) {
+      own_first_filter.reset();
+      if (carried != nullptr) carried->reset();
+    }
     if (progress != nullptr) progress->step(++step, steps, positions);
     sift_side(other, *second_filter, nullptr, budget, options.most_per_range, share,
               options.filter_staging, second_sifted);

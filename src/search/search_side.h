@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -77,6 +78,24 @@ struct search_side {
   std::uint64_t stored() const { return level_end; }
 };
 
+// A filter of all the children of a range-built level (in one key share),
+// made by the join of one length for the join of the next. A join of a
+// range-built level with a stored one passes over its children once; when
+// the next length will grow the other side's last level, range-built too,
+// that pass also fills this filter, and the next join sifts the other
+// side's new level through it instead of passing over these children again
+// to fill it.
+struct PreparedFilter {
+  const range_built_level* level = nullptr;  // whose children it holds
+  KeyShare share;                            // those in this share
+  std::optional<PositionFilter> filter;
+
+  // Whether it holds the children of `side`'s newest level in `in`.
+  bool holds(const search_side& side, const KeyShare& in) const;
+  // Gives its memory back.
+  void reset();
+};
+
 // How join_newest may go about range-built levels, and what it reports.
 struct RangeJoinOptions {
   // Most entries held for one key range (0: as many as the budget allows),
@@ -92,11 +111,18 @@ struct RangeJoinOptions {
   std::uint64_t* range_joins = nullptr;  // adds 1 for a join of a range-built level
   std::uint64_t* slices = nullptr;       // adds the key ranges cut finer than a bucket
   std::uint64_t* kept = nullptr;         // adds the children of range-built levels kept
+  std::uint64_t* prepared = nullptr;     // adds 1 for a join that takes a carried filter
   Progress* progress = nullptr;
   // Only the meetings of these positions are joined, and only children of
   // range-built levels in it are kept (one process's share of a join split
   // between several).
   KeyShare share;
+  // Carried from one join to the next: a join takes the filter when it
+  // holds one of its range-built levels, and gives its memory back
+  // otherwise; with `prepare`, a join of a range-built level with a stored
+  // one fills it for the next.
+  PreparedFilter* carried = nullptr;
+  bool prepare = false;
 };
 
 // Joins the newest levels of two sides as find_sequence does, also when one

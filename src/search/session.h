@@ -25,6 +25,7 @@ struct SearchStats {
   std::uint64_t range_joins = 0;  // joins of range-built levels
   std::uint64_t slices = 0;       // key ranges cut finer than a bucket
   std::uint64_t kept = 0;         // children of range-built levels kept for their joins
+  std::uint64_t prepared = 0;     // joins that took a filter the join before made
   std::uint64_t restarted = 0;    // searches run again without kept sides, out of memory
 };
 
