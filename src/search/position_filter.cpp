@@ -162,6 +162,10 @@ FilterStaging::FilterStaging(const PositionFilter& filter, unsigned parts, bool 
 
 FilterStaging::~FilterStaging() = default;
 
+bool FilterStaging::stages_by_default(const PositionFilter& filter) {
+  return filter.bytes_ > kMostUnstagedBytes;
+}
+
 void FilterStaging::flush(const Line& line, std::size_t slot, std::uint32_t first) {
   const std::size_t per_key = numbered_ ? sizeof(std::uint64_t) : sizeof(std::uint32_t);
   unsigned char* const to = entries_ + (slot * slots_ + first) * per_key;
@@ -239,12 +243,17 @@ void FilterStaging::work(std::uint64_t* adding, std::size_t first, std::size_t l
     const std::uint64_t* const words = filter_.words_ + (r << region_bits);
     // The region is read whole: read it in order first, which the
     // processor streams, rather than line by line at random.
+    // Only when its keys are many: a few are cheaper read at random.
     const std::size_t held =
         std::min<std::uint64_t>(region_words, filter_.words_count_ - (r << region_bits));
-    std::uint64_t sum = 0;
-    for (std::size_t w = 0; w < held; w += 8) sum += words[w];
-    volatile std::uint64_t read = sum;
-    (void)read;
+    std::uint64_t keys = 0;
+    for (unsigned p = 0; p < parts_; ++p) keys += fill_[p * regions_ + r];
+    if (keys >= held / 16) {
+      std::uint64_t sum = 0;
+      for (std::size_t w = 0; w < held; w += 8) sum += words[w];
+      volatile std::uint64_t read = sum;
+      (void)read;
+    }
     for (unsigned p = 0; p < parts_; ++p) {
       const std::size_t slot = p * regions_ + r;
       const std::uint32_t n = fill_[slot];

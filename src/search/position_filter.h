@@ -97,6 +97,9 @@ class FilterStaging {
   FilterStaging& operator=(const FilterStaging&) = delete;
 
   bool empty() const { return slots_ == 0; }
+  // Whether a filter is staged when `staging` is 0 (and the budget has
+  // room).
+  static bool stages_by_default(const PositionFilter& filter);
   // Keys a part may stage before its round must end.
   std::size_t keys_per_round() const { return regions_ * (slots_ - kMostPerStep); }
 

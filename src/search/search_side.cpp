@@ -399,10 +399,14 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
     first_filter =
         &own_first_filter.emplace(budget, stored.end - stored.start, options.filter_bits);
     first_filter->add_all(stored.cubes, stored.start, stored.end, options.filter_staging);
-    // Only where it leaves most of the budget to this join.
+    // Only where it leaves most of the budget to this join, and where this
+    // join's own filter is read at random: were it staged too, the two
+    // would share the staging's rounds, each round then too short for a
+    // large filter to pay for being read in order.
     const std::uint64_t next = children_in_share(*first.side, share);
     if (carried != nullptr && options.prepare &&
-        next * kFilterBytesPerPosition <= budget.remaining() / 4) {
+        next * kFilterBytesPerPosition <= budget.remaining() / 4 &&
+        (options.filter_staging != 0 || !FilterStaging::stages_by_default(*first_filter))) {
       carried->level = first.side->ranges.get();
       carried->share = share;
       carried->filter.emplace(budget, next, options.filter_bits);
