@@ -111,15 +111,18 @@ void BM_GenerateNewLevel(benchmark::State& state) { time_level_step(state, gener
 BENCHMARK(BM_GenerateNewLevel)->Arg(5)->Arg(6)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Makes every child of level 5 (all 18 face turns after each parent, less
-// its own face) with one kernel: range(0) is the kernel, as ChildKernel.
+// its own face) with one kernel: range(0) is the kernel, as ChildKernel;
+// range(1) is 1 for the routine that also relabels colours (as for slices
+// and rotations), 0 for the one for face turns alone.
 void BM_ExpandChildren(benchmark::State& state) {
   const auto kernel = static_cast<ChildKernel>(state.range(0));
-  state.SetLabel(std::string(child_kernel_name(kernel)));
+  const bool relabels = state.range(1) != 0;
+  state.SetLabel(std::string(child_kernel_name(kernel)) + (relabels ? " relabelling" : ""));
   if (!child_kernel_available(kernel)) {
     state.SkipWithError("not available on this processor");
     return;
   }
-  const ExpandFn expand = expand_function(kernel);
+  const ExpandFn expand = expand_function(kernel, relabels);
   const LevelRange level = solved_side(5).side.newest();
   std::array<std::uint8_t, 15> moves[kFaceMoveCount];
   for (int last = 0; last < kFaceMoveCount; ++last)
@@ -140,9 +143,11 @@ void BM_ExpandChildren(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(made));
 }
 BENCHMARK(BM_ExpandChildren)
-    ->Arg(static_cast<int>(ChildKernel::portable))
-    ->Arg(static_cast<int>(ChildKernel::avx2))
-    ->Arg(static_cast<int>(ChildKernel::avx512))
+    ->Args({static_cast<int>(ChildKernel::portable), 0})
+    ->Args({static_cast<int>(ChildKernel::avx2), 1})
+    ->Args({static_cast<int>(ChildKernel::avx2), 0})
+    ->Args({static_cast<int>(ChildKernel::avx512), 1})
+    ->Args({static_cast<int>(ChildKernel::avx512), 0})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

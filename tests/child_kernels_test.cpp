@@ -13,6 +13,7 @@
 
 #include "cube/masks.h"
 #include "cube/moves.h"
+#include "search/packed_moves.h"
 #include "test_util.h"
 
 namespace tessel {
@@ -63,6 +64,7 @@ TEST_P(EveryKernel, GivesThePortableChildren) {
     GTEST_SKIP() << child_kernel_name(kernel) << " does not run on this processor";
   const ExpandFn portable = expand_function(ChildKernel::portable);
   const ExpandFn fast = expand_function(kernel);
+  const ExpandFn plain_fast = expand_function(kernel, false);
   const auto all = every_move();
   // Every move alone, all moves at once, and a few short lists (the kernel
   // must neither read nor write past `count`).
@@ -81,6 +83,18 @@ TEST_P(EveryKernel, GivesThePortableChildren) {
             << child_kernel_name(kernel) << ", parent " << std::hex << parent.hi << ':' << parent.lo
             << std::dec << ", move " << all_rotations_s[moves[j]];
       ASSERT_EQ(got[n], guard) << "written past the last child";
+      // The routine for moves that relabel no colour, on those moves.
+      std::vector<std::uint8_t> plain;
+      for (std::uint8_t m : moves)
+        if (!packed_moves[m].relabels) plain.push_back(m);
+      const auto k = static_cast<unsigned>(plain.size());
+      got.fill(guard);
+      portable(parent, plain.data(), k, want.data());
+      plain_fast(parent, plain.data(), k, got.data());
+      for (unsigned j = 0; j < k; ++j)
+        ASSERT_EQ(got[j], want[j]) << child_kernel_name(kernel) << " without relabelling, move "
+                                   << all_rotations_s[plain[j]];
+      ASSERT_EQ(got[k], guard) << "written past the last child";
     }
 }
 

@@ -144,6 +144,7 @@ __attribute__((target("avx2"))) inline __m256i join_fields(__m256i x) {
   return _mm256_or_si256(quads, _mm256_srli_epi64(quads, 20));
 }
 
+template <bool kRelabel>
 __attribute__((target("avx2"))) void expand_avx2(const PackedCube& parent,
                                                  const std::uint8_t* moves, unsigned count,
                                                  PackedCube* out) {
@@ -164,7 +165,6 @@ __attribute__((target("avx2"))) void expand_avx2(const PackedCube& parent,
     const Avx2Move& t = kAvx2Moves[moves[j]];
     const auto* low_t = reinterpret_cast<const __m256i*>(t.low);
     const auto* high_t = reinterpret_cast<const __m128i*>(t.high);
-    const __m256i relabel = _mm256_load_si256(reinterpret_cast<const __m256i*>(t.relabel.data()));
     __m256i c =
         _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(chunk0, _mm256_load_si256(low_t)),
                                         _mm256_shuffle_epi8(chunk1, _mm256_load_si256(low_t + 1))),
@@ -173,8 +173,11 @@ __attribute__((target("avx2"))) void expand_avx2(const PackedCube& parent,
         _mm_or_si128(_mm_shuffle_epi8(_mm256_castsi256_si128(chunk0), _mm_load_si128(high_t)),
                      _mm_shuffle_epi8(_mm256_castsi256_si128(chunk1), _mm_load_si128(high_t + 1))),
         _mm_shuffle_epi8(_mm256_castsi256_si128(chunk2), _mm_load_si128(high_t + 2)));
-    c = _mm256_shuffle_epi8(relabel, c);
-    h = _mm_shuffle_epi8(_mm256_castsi256_si128(relabel), h);
+    if constexpr (kRelabel) {
+      const __m256i relabel = _mm256_load_si256(reinterpret_cast<const __m256i*>(t.relabel.data()));
+      c = _mm256_shuffle_epi8(relabel, c);
+      h = _mm_shuffle_epi8(_mm256_castsi256_si128(relabel), h);
+    }
     const __m256i joined = _mm256_shuffle_epi8(join_fields(c), gather);
     const auto a = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm256_castsi256_si128(joined)));
     const auto b =
@@ -253,6 +256,7 @@ __attribute__((target(TESSEL_AVX512))) inline __m512i load64(
   return _mm512_load_si512(a.data());
 }
 
+template <bool kRelabel>
 __attribute__((target(TESSEL_AVX512))) void expand_avx512(const PackedCube& parent,
                                                           const std::uint8_t* moves, unsigned count,
                                                           PackedCube* out) {
@@ -274,8 +278,8 @@ __attribute__((target(TESSEL_AVX512))) void expand_avx512(const PackedCube& pare
   const __m512i pack = load64(kAvx512.pack);
   for (unsigned j = 0; j < count; ++j) {
     const Avx512Move& t = kAvx512Moves[moves[j]];
-    const __m512i child =
-        _mm512_shuffle_epi8(load64(t.relabel), _mm512_permutexvar_epi8(load64(t.from), stickers));
+    __m512i child = _mm512_permutexvar_epi8(load64(t.from), stickers);
+    if constexpr (kRelabel) child = _mm512_shuffle_epi8(load64(t.relabel), child);
     __m512i joined = _mm512_madd_epi16(_mm512_maddubs_epi16(child, pairs), quads);
     joined = _mm512_or_si512(joined, _mm512_srli_epi64(joined, 20));
     const __m128i value = _mm512_castsi512_si128(_mm512_permutexvar_epi8(pack, joined));
@@ -332,14 +336,15 @@ std::atomic<int> chosen_kernel{-1};
 
 bool child_kernel_available(ChildKernel kernel) { return supported(kernel); }
 
-ExpandFn expand_function(ChildKernel kernel) {
+ExpandFn expand_function(ChildKernel kernel, bool relabels) {
 #if defined(TESSEL_X86_KERNELS)
   if (supported(kernel)) {
-    if (kernel == ChildKernel::avx2) return expand_avx2;
-    if (kernel == ChildKernel::avx512) return expand_avx512;
+    if (kernel == ChildKernel::avx2) return relabels ? expand_avx2<true> : expand_avx2<false>;
+    if (kernel == ChildKernel::avx512) return relabels ? expand_avx512<true> : expand_avx512<false>;
   }
 #else
   (void)kernel;
+  (void)relabels;
 #endif
   return expand_portable;
 }

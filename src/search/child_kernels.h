@@ -34,7 +34,9 @@ using ExpandFn = void (*)(const PackedCube& parent, const std::uint8_t* moves, u
 // Whether this processor (and build) runs the kernel.
 bool child_kernel_available(ChildKernel kernel);
 // The kernel's routine; the portable one where the kernel is not available.
-ExpandFn expand_function(ChildKernel kernel);
+// Without `relabels`, only for moves that relabel no colour (the face
+// turns), which it makes a little faster.
+ExpandFn expand_function(ChildKernel kernel, bool relabels = true);
 // "portable", "avx2", "avx512".
 std::string_view child_kernel_name(ChildKernel kernel);
 // The kernel of that name, when there is one.

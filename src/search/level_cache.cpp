@@ -77,6 +77,7 @@ struct MoveChoice {
   // (which has cheaper routines of its own for parts of a child).
   ExpandFn expand = nullptr;
   bool portable = true;
+  bool relabels = false;  // some legal move relabels colours
 
   // The moves entry i (a root: every legal move), reached by `previous`, is
   // expanded by.
@@ -88,9 +89,7 @@ struct MoveChoice {
 
   // `roots_end`: the end of level 0 when level 0 is expanded, else 0.
   MoveChoice(const LegalMoves& legal, int direction, bool distinct_pieces, std::size_t roots)
-      : roots_end(roots),
-        expand(expand_function(child_kernel())),
-        portable(child_kernel() == ChildKernel::portable) {
+      : roots_end(roots), portable(child_kernel() == ChildKernel::portable) {
     for (std::size_t m = 0; m < kMoveCount; ++m)
       never_unchanged[m] = distinct_pieces && !packed_moves[m].relabels;
     std::uint64_t seen = 0;
@@ -100,11 +99,13 @@ struct MoveChoice {
       seen |= bit;
       root[root_count++] = static_cast<std::uint8_t>(m);
       if (!never_unchanged[static_cast<std::size_t>(m)]) every_move_changes = false;
+      if (packed_moves[static_cast<std::size_t>(m)].relabels) relabels = true;
       for (int p = 0; p < kMoveCount; ++p)
         if (!is_forbidden_pair(m, p, direction))
           after[static_cast<std::size_t>(p)][count_after[static_cast<std::size_t>(p)]++] =
               static_cast<std::uint8_t>(m);
     }
+    expand = expand_function(child_kernel(), relabels);
   }
 };
 
