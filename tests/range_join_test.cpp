@@ -152,9 +152,9 @@ TEST_P(RangeBuilt, SameOutputAsStoredLevels) {
   EXPECT_TRUE(many_ranges) << "no run cut a join into several key ranges";
 }
 
-// Filters worked on region by region (staged), in rounds of every size
-// down to a few hundred keys per region, or at random: the output is the
-// same on 1, 2 and 3 threads.
+// Filters worked on region by region (staged) even where they are small,
+// in rounds of a few hundred or a few thousand keys per region: the output
+// is that of stored levels on 1, 2 and 3 threads.
 TEST_P(RangeBuilt, StagedFiltersSameOutput) {
   const RangeCase& c = GetParam();
   const SearchRun stored = run_search(c, 0, 0);
@@ -163,7 +163,7 @@ TEST_P(RangeBuilt, StagedFiltersSameOutput) {
   ASSERT_GT(ranged.range_joins, 0u);
   for (unsigned threads : {1u, 2u, 3u}) {
     set_work_threads(threads);
-    for (int staging : {-1, 300, 5000, 1 << 20}) {
+    for (int staging : {300, 5000}) {
       for (int bits : {0, 12}) {
         const SearchRun r = run_search(c, budget, 0, bits, staging);
         ASSERT_EQ(r.error, "") << threads << " threads, staging " << staging;
