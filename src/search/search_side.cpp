@@ -233,6 +233,13 @@ std::uint64_t children_in_share(const search_side& side, const KeyShare& share) 
                                     share_fraction(side, share));
 }
 
+// Replaces the placeholder at `hole` in `ranges` by `slices`, in order.
+void fill_hole(std::vector<JoinRange>& ranges, std::size_t hole, std::vector<JoinRange>& slices) {
+  const auto next = ranges.erase(ranges.begin() + static_cast<std::ptrdiff_t>(hole));
+  ranges.insert(next, std::make_move_iterator(slices.begin()),
+                std::make_move_iterator(slices.end()));
+}
+
 // Most bytes one round of finer counts takes: when many buckets are cut
 // at once, each is counted by fewer bits.
 constexpr std::size_t kFinerCountBytes = std::size_t{16} << 20;
@@ -304,13 +311,8 @@ std::vector<std::vector<JoinRange>> cut_finer(const SideSource (&sources)[2],
   std::vector<std::vector<JoinRange>> finer =
       cut_finer(sources, deeper, depth + bits, capacity, shift);
   // From the last hole back, so that the places of the others hold.
-  for (std::size_t h = holes.size(); h-- > 0;) {
-    auto& ranges = out[holes[h].first];
-    const auto at = ranges.begin() + static_cast<std::ptrdiff_t>(holes[h].second);
-    const auto next = ranges.erase(at);
-    ranges.insert(next, std::make_move_iterator(finer[h].begin()),
-                  std::make_move_iterator(finer[h].end()));
-  }
+  for (std::size_t h = holes.size(); h-- > 0;)
+    fill_hole(out[holes[h].first], holes[h].second, finer[h]);
   return out;
 }
 
@@ -489,12 +491,7 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
   if (!oversized.empty()) {
     std::vector<std::vector<JoinRange>> slices =
         cut_finer(sources, oversized, 64 - shift, capacity, shift);
-    for (std::size_t h = holes.size(); h-- > 0;) {
-      const auto at = ranges.begin() + static_cast<std::ptrdiff_t>(holes[h]);
-      const auto next = ranges.erase(at);
-      ranges.insert(next, std::make_move_iterator(slices[h].begin()),
-                    std::make_move_iterator(slices[h].end()));
-    }
+    for (std::size_t h = holes.size(); h-- > 0;) fill_hole(ranges, holes[h], slices[h]);
   }
   if (ranges.size() > buckets) fail(kOutOfMemory);
   if (options.ranges_used != nullptr) *options.ranges_used += ranges.size();
