@@ -745,6 +745,9 @@ range_built_level::SiftedPtr range_built_level::sift(const PackedCube* cubes,
     // tested; each part then makes the children of its parents with a
     // child that passed again, and keeps those.
     const std::size_t most = staged.keys_per_round();
+    // A round also ends after this many parents: most have a dozen
+    // children or more.
+    const std::size_t most_parents = std::max<std::size_t>(most / 8, 4096);
     struct Round {
       std::size_t first = 0, parents = 0;
       std::vector<std::uint8_t> counts;
@@ -752,7 +755,7 @@ range_built_level::SiftedPtr range_built_level::sift(const PackedCube* cubes,
     };
     std::vector<Round> rounds(plan.parts);
     for (Round& r : rounds) {
-      r.counts.assign(most, 0);
+      r.counts.assign(most_parents, 0);
       r.passed.assign(most / 64 + 2, 0);
     }
     FilterStaging::run_together(
@@ -761,11 +764,12 @@ range_built_level::SiftedPtr range_built_level::sift(const PackedCube* cubes,
           Round& r = rounds[p];
           std::fill(r.passed.begin(), r.passed.end(), 0);
           r.first = at[p];
-          const bool more = share.whole()
-                                ? stage_children<true>(plan, choice, keep, cubes, share, &staged,
-                                                       filling, p, at[p], most, r.counts.data())
-                                : stage_children<false>(plan, choice, keep, cubes, share, &staged,
-                                                        filling, p, at[p], most, r.counts.data());
+          const bool more =
+              share.whole()
+                  ? stage_children<true>(plan, choice, keep, cubes, share, &staged, filling, p,
+                                         at[p], most_parents, r.counts.data())
+                  : stage_children<false>(plan, choice, keep, cubes, share, &staged, filling, p,
+                                          at[p], most_parents, r.counts.data());
           r.parents = at[p] - r.first;
           return more;
         },
