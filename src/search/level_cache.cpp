@@ -609,10 +609,6 @@ void for_each_child_with_key(const PackedCube* cubes, std::size_t start, std::si
                           [](const PackedCube&) { return true; });
 }
 
-}  // namespace
-
-namespace {
-
 // The n bits (n <= 64) of `bitmap` from bit `first` on, the first lowest.
 inline std::uint64_t bits_at(const std::uint64_t* bitmap, std::uint64_t first, unsigned n) {
   if (n == 0) return 0;
