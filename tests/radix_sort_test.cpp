@@ -130,6 +130,11 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{"differ_in_bits_8_to_13_below_top_14", 14, 8, 14, 0},
         KeyCase{"differ_in_bits_60_to_69", 128, 60, 70, 0},
         KeyCase{"differ_in_bits_100_to_103", 128, 100, 104, 0},
+        // Buckets whose bits just below the shared top are all alike, or
+        // differ there only: the digits sorted first tell nothing apart, or
+        // everything but the last few bits.
+        KeyCase{"alike_below_top_16", 112, 8, 70, 0},
+        KeyCase{"differ_only_below_top_16_to_bit_80", 112, 80, 112, 0},
         // Many entries of few positions, with distinct last moves: the
         // order within a position is the input order.
         KeyCase{"three_positions", 128, 8, 128, 3},
