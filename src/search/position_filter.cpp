@@ -172,7 +172,8 @@ void FilterStaging::flush(const Line& line, std::size_t slot, std::uint32_t firs
 #if defined(__SSE2__)
   const auto* from = reinterpret_cast<const __m128i*>(&line);
   auto* out = reinterpret_cast<__m128i*>(to);
-  for (int k = 0; k < 4; ++k) _mm_stream_si128(out + k, _mm_load_si128(from + k));
+  for (std::size_t k = 0; k < sizeof(Line) / sizeof(__m128i); ++k)
+    _mm_stream_si128(out + k, _mm_load_si128(from + k));
 #else
   std::memcpy(to, &line, sizeof line);
 #endif
