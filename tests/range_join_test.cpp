@@ -3,6 +3,7 @@
 // be exactly that of a search that stores every level.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -41,13 +42,16 @@ struct SearchRun {
   std::uint64_t slices = 0;
   std::uint64_t searches = 0;
   std::uint64_t prepared = 0;
+  std::uint64_t near_joins = 0;
+  std::uint64_t kept = 0;
   std::string error;
 };
 
 SearchRun run_search(const RangeCase& c, std::size_t budget, std::size_t most_per_range,
-                     int filter_bits = 0, int filter_staging = 0) {
+                     int filter_bits = 0, int filter_staging = 0, bool near_parents = true) {
   std::ostringstream out, err;
   SearchSession session(out, err);
+  session.set_near_parents(near_parents);
   if (budget != 0) session.budget().set_limit(budget);
   session.set_most_per_range(most_per_range);
   session.set_filter_bits(filter_bits);
@@ -69,6 +73,8 @@ SearchRun run_search(const RangeCase& c, std::size_t budget, std::size_t most_pe
   r.slices = session.stats().slices;
   r.searches = session.stats().searches;
   r.prepared = session.stats().prepared;
+  r.near_joins = session.stats().near_joins;
+  r.kept = session.stats().kept;
   return r;
 }
 
@@ -177,6 +183,62 @@ TEST_P(RangeBuilt, StagedFiltersSameOutput) {
     EXPECT_EQ(r.out, stored.out) << threads << " threads, staged, 3000 per range";
   }
   set_work_threads(0);
+}
+
+// When both newest levels are range-built, the second is sifted only from
+// the parents one move (undone) from the first one's kept children: the
+// output stays that of stored levels, and of the same search passing over
+// no parent, for move sets with slices, rotations and half turns, masked
+// targets, limits, on 1, 2 and 3 threads, with filters of every size, and
+// fewer children are kept.
+TEST(RangeBuiltLevels, ParentsFarFromTheKeptPassedOver) {
+  const Cube kF2l = add_f2l(empty_cube());
+  std::vector<RangeCase> cases = range_cases();
+  cases.push_back({"slices_rotations_10", kF2l, "R U M' U2 r x U' R", "RUrMx", 10});
+  cases.push_back({"wide_and_slices_10", kF2l, "r U R' E2 u R", "RrUuE", 10});
+  std::vector<std::string> passing_over;
+  for (const RangeCase& c : cases) {
+    const SearchRun stored = run_search(c, 0, 0);
+    ASSERT_EQ(stored.error, "") << c.name;
+    SearchRun ranged;
+    const std::size_t largest = range_budget(c, ranged);
+    bool passed_over = false;
+    for (std::size_t budget = largest; budget > largest / 8; budget = budget / 8 * 7) {
+      set_work_threads(1);
+      const SearchRun first = run_search(c, budget, 0, 0, -1, true);
+      if (first.error == kOutOfMemory) continue;
+      ASSERT_EQ(first.error, "") << c.name;
+      EXPECT_EQ(first.out, stored.out) << c.name << ", budget " << budget;
+      if (first.near_joins == 0) continue;
+      passed_over = true;
+      for (unsigned threads : {1u, 2u, 3u}) {
+        set_work_threads(threads);
+        for (int bits : {0, 10}) {
+          const SearchRun near = run_search(c, budget, 0, bits, -1, true);
+          const SearchRun all = run_search(c, budget, 0, bits, -1, false);
+          // Filters of 10 bits keep more: some budgets run out then, alike.
+          ASSERT_EQ(near.error, all.error) << c.name << ", budget " << budget;
+          if (near.error == kOutOfMemory) continue;
+          ASSERT_EQ(near.error, "") << c.name << ", budget " << budget;
+          EXPECT_EQ(near.out, stored.out) << c.name << ", budget " << budget << ", " << threads
+                                          << " threads, " << bits << " filter bits";
+          EXPECT_EQ(all.out, stored.out);
+          EXPECT_EQ(all.near_joins, 0u);
+          if (near.near_joins > 0) {
+            EXPECT_LT(near.kept, all.kept) << c.name;
+          }
+        }
+      }
+    }
+    if (passed_over) passing_over.emplace_back(c.name);
+  }
+  set_work_threads(0);
+  // Those whose two newest levels are range-built at some budget, with
+  // few kept.
+  for (const char* name :
+       {"full_cube_10_both_sides", "f2l", "oll_ruf", "slices_rotations_10", "wide_and_slices_10"})
+    EXPECT_NE(std::find(passing_over.begin(), passing_over.end(), name), passing_over.end())
+        << name << ": no join passed over parents";
 }
 
 // A join of a range-built level with a stored one fills a filter of its

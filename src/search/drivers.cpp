@@ -55,6 +55,8 @@ std::int64_t join(const search_side& forward, const search_side& backward, std::
   options.slices = &session.stats().slices;
   options.kept = &session.stats().kept;
   options.prepared = &session.stats().prepared;
+  options.near_parents = session.near_parents();
+  options.near_joins = &session.stats().near_joins;
   options.progress = session.progress();
   if (Ranks* ranks = session.ranks(); ranks != nullptr && ranks->size() > 1) {
     // Ranks cut consecutive joins by different keys: a filter of one

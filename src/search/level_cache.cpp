@@ -13,6 +13,7 @@
 #include "core/parallel.h"
 #include "cube/moves.h"
 #include "search/child_kernels.h"
+#include "search/legal_moves.h"
 #include "search/packed_moves.h"
 #include "search/radix_sort.h"
 
@@ -707,7 +708,8 @@ range_built_level::SiftedPtr range_built_level::sift(const PackedCube* cubes,
                                                      const PositionFilter& keep,
                                                      PositionFilter* also, PackedCube* room,
                                                      std::size_t room_size, const KeyShare& share,
-                                                     int staging, PositionFilter* fill) const {
+                                                     int staging, PositionFilter* fill,
+                                                     const PositionFilter* near) const {
   const LevelPlan& plan = *plan_->level;
   const MoveChoice& choice = *plan_->choice;
   SiftedPtr sifted(new Sifted{plan, share, {}, room_size / plan.parts, true});
@@ -727,16 +729,35 @@ range_built_level::SiftedPtr range_built_level::sift(const PackedCube* cubes,
     else
       overflowed[p] = 1;
   };
-  // `keep` and `fill` are staged when large; `also` takes the few children
-  // kept.
-  FilterStaging staged(keep, plan.parts, true, staging);
+  // With `near`, few children are made and tested: `keep` is read at
+  // random. Else `keep` and `fill` are staged when large; `also` takes the
+  // few children kept.
+  const bool near_walk = near != nullptr && also == nullptr && fill == nullptr;
+  FilterStaging staged(keep, plan.parts, true, near_walk ? -1 : staging);
   std::optional<FilterStaging> fill_staged;
   if (fill != nullptr) fill_staged.emplace(*fill, plan.parts, false, staging);
   FillTarget filling;
   filling.filter = fill;
   if (fill_staged && !fill_staged->empty()) filling.staged = &*fill_staged;
   std::vector<std::size_t> at(plan.parents.begin(), plan.parents.end() - 1);
-  if (!staged.empty()) {
+  if (near_walk) {
+    // Most parents fail `near`: their positions are read in order, a few
+    // ahead, and only those that pass are expanded.
+    run_parts(plan.parts, [&](unsigned p) {
+      constexpr std::size_t kAhead = 16;
+      std::array<PackedCube, kMoveCount> children;
+      const std::size_t last = plan.parents[p + 1];
+      for (std::size_t i = plan.parents[p]; i < last; ++i) {
+        if (i + kAhead < last) near->prefetch(near->key_of(cubes[i + kAhead]));
+        if (!near->may_hold(cubes[i])) continue;
+        const unsigned n = share.whole()
+                               ? children_of<true>(cubes, i, choice, children.data(), share)
+                               : children_of<false>(cubes, i, choice, children.data(), share);
+        for (unsigned k = 0; k < n; ++k)
+          if (keep.may_hold(children[k])) keep_child(p, children[k]);
+      }
+    });
+  } else if (!staged.empty()) {
     // Each round: the keys of every part's next parents are staged and
     // tested; each part then makes the children of its parents with a
     // child that passed again, and keeps those.
@@ -816,6 +837,41 @@ range_built_level::SiftedPtr range_built_level::sift(const PackedCube* cubes,
   place_children(kept);
   return sifted;
 }
+
+void range_built_level::add_parents_of(const PackedCube* positions, std::size_t n,
+                                       PositionFilter& near) const {
+  const MoveChoice& choice = *plan_->choice;
+  // x = m(parent) makes parent = m'(x): every legal move undone.
+  std::array<std::uint8_t, kMoveCount> undo{};
+  const unsigned count = choice.root_count;
+  for (unsigned k = 0; k < count; ++k)
+    undo[k] = static_cast<std::uint8_t>(reverse_rotation(choice.root[k]));
+  const unsigned parts = n < (std::size_t{1} << 16) ? 1u : work_threads();
+  const std::vector<std::size_t> cuts = cut_evenly(0, n, parts);
+  run_parts(parts, [&](unsigned p) {
+    // Each position's parents are fetched while the next one's are made.
+    std::array<std::uint64_t, kMoveCount> keys[2];
+    std::array<PackedCube, kMoveCount> parents;
+    unsigned slot = 0;
+    bool pending = false;
+    for (std::size_t i = cuts[p]; i < cuts[p + 1]; ++i) {
+      choice.expand(positions[i], undo.data(), count, parents.data());
+      for (unsigned k = 0; k < count; ++k) {
+        keys[slot][k] = near.key_of(parents[k]);
+        near.prefetch(keys[slot][k]);
+      }
+      slot ^= 1;
+      if (pending)
+        for (unsigned k = 0; k < count; ++k) near.add_key(keys[slot][k]);
+      pending = true;
+    }
+    slot ^= 1;
+    if (pending)
+      for (unsigned k = 0; k < count; ++k) near.add_key(keys[slot][k]);
+  });
+}
+
+unsigned range_built_level::legal_move_count() const { return plan_->choice->root_count; }
 
 bool range_built_level::sifted_whole(const Sifted& sifted) { return sifted.whole; }
 

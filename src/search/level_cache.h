@@ -120,9 +120,23 @@ class range_built_level {
   // of the sifted children holds for those in the share alone. In the same
   // pass, every child in `share` is added to `fill` (when not null), as
   // add_children would. `staging` as for FilterStaging.
+  //
+  // `near` (when not null, and neither `also` nor `fill` is) tells which
+  // parents to pass over: a parent whose position it does not hold has no
+  // child `keep` is asked for (see add_parents_of), so only the children of
+  // the others are made and tested. The children kept are then fewer:
+  // those of the skipped parents that `keep` held only by chance are left
+  // out. Every one `keep` was made of is still kept.
   SiftedPtr sift(const PackedCube* cubes, const PositionFilter& keep, PositionFilter* also,
                  PackedCube* room, std::size_t room_size, const KeyShare& share = {},
-                 int staging = 0, PositionFilter* fill = nullptr) const;
+                 int staging = 0, PositionFilter* fill = nullptr,
+                 const PositionFilter* near = nullptr) const;
+  // Adds to `near` every position one legal move (undone) away from
+  // positions[0..n): every parent that could have any of them as a child.
+  // On every work thread.
+  void add_parents_of(const PackedCube* positions, std::size_t n, PositionFilter& near) const;
+  // The legal moves a parent may be expanded by, at most.
+  unsigned legal_move_count() const;
   // Whether the room held every child kept.
   static bool sifted_whole(const Sifted& sifted);
   // Children kept in bucket b.

@@ -188,17 +188,22 @@ std::size_t entries_room(std::size_t bytes, std::size_t most, std::uint64_t want
 
 // Sifts the range-built level of `source.side` through `keep` (adding the
 // kept to `also`), and holds the kept children whole, sorted, when half of
-// what the budget has left (or `most`) holds them.
+// what the budget has left (or `most`) holds them. With `near`, only the
+// children of the parents it holds are tested, when that keeps them whole:
+// kept children built again range by range are built from every parent.
 void sift_side(SideSource& source, const PositionFilter& keep, PositionFilter* also,
                MemoryBudget& budget, std::size_t most, const KeyShare& share, int staging,
-               range_built_level::SiftedPtr& sifted, PositionFilter* fill = nullptr) {
+               range_built_level::SiftedPtr& sifted, PositionFilter* fill = nullptr,
+               const PositionFilter* near = nullptr) {
   const range_built_level& level = *source.side->ranges;
   const PackedCube* cubes = source.side->cache.cubes();
   // Half of what is left, so that the kept children can be sorted out of it.
   const std::size_t room_size = entries_room(budget.remaining() / 2, most, level.children());
   {
     EntryArena room(budget, room_size);
-    sifted = level.sift(cubes, keep, also, room.data(), room_size, share, staging, fill);
+    sifted = level.sift(cubes, keep, also, room.data(), room_size, share, staging, fill, near);
+    if (near != nullptr && !range_built_level::sifted_whole(*sifted))
+      sifted = level.sift(cubes, keep, also, room.data(), room_size, share, staging, fill);
     source.sifted = sifted.get();
     source.keep = &keep;
     if (range_built_level::sifted_whole(*sifted)) {
@@ -226,6 +231,10 @@ double share_fraction(const search_side& side, const KeyShare& share) {
 
 // Bytes a filter sized to a level takes per position.
 constexpr std::uint64_t kFilterBytesPerPosition = 2;
+// Bytes per position of a filter of parents one move from kept children:
+// half as many as a level's, for fewer reads from memory; the more
+// parents passing by chance are few beside those passed over.
+constexpr std::uint64_t kNearFilterBytesPerPosition = 1;
 
 // The children of a side's range-built newest level in `share`, about.
 std::uint64_t children_in_share(const search_side& side, const KeyShare& share) {
@@ -425,9 +434,26 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
       own_first_filter.reset();
       if (carried != nullptr) carried->reset();
     }
+    // The other side's children wanted are those one move from the first
+    // side's kept ones: when these are few and held whole, a filter of the
+    // parents one move from them passes over most of the other side's
+    // parents without making their children.
+    std::optional<PositionFilter> near;
+    const range_built_level& other_level = *other.side->ranges;
+    const std::uint64_t parents_near =
+        first.entries ? std::uint64_t{first.held} * other_level.legal_move_count() : 0;
+    if (options.near_parents && first.entries &&
+        parents_near <= children_in_share(*other.side, share) / 2 &&
+        parents_near * kNearFilterBytesPerPosition <= budget.remaining() / 8) {
+      near.emplace(budget, parents_near * kNearFilterBytesPerPosition / kFilterBytesPerPosition,
+                   options.filter_bits);
+      other_level.add_parents_of(first.entries->data(), first.held, *near);
+      if (options.near_joins != nullptr) ++*options.near_joins;
+    }
     if (progress != nullptr) progress->step(++step, steps, positions);
     sift_side(other, *second_filter, nullptr, budget, options.most_per_range, share,
-              options.filter_staging, second_sifted);
+              options.filter_staging, second_sifted, nullptr, near ? &*near : nullptr);
+    near.reset();
     positions += other.side->ranges->children();
     if (other.entries) second_filter.reset();
   }

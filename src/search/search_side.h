@@ -112,6 +112,7 @@ struct RangeJoinOptions {
   std::uint64_t* slices = nullptr;       // adds the key ranges cut finer than a bucket
   std::uint64_t* kept = nullptr;         // adds the children of range-built levels kept
   std::uint64_t* prepared = nullptr;     // adds 1 for a join that takes a carried filter
+  std::uint64_t* near_joins = nullptr;   // adds 1 for a join that passed over parents
   Progress* progress = nullptr;
   // Only the meetings of these positions are joined, and only children of
   // range-built levels in it are kept (one process's share of a join split
@@ -123,6 +124,10 @@ struct RangeJoinOptions {
   // one fills it for the next.
   PreparedFilter* carried = nullptr;
   bool prepare = false;
+  // When both levels are range-built, the second is sifted only from the
+  // parents one move from the first's kept children, when those are few
+  // (tests turn it off to compare).
+  bool near_parents = true;
 };
 
 // Joins the newest levels of two sides as find_sequence does, also when one

@@ -26,6 +26,7 @@ struct SearchStats {
   std::uint64_t slices = 0;       // key ranges cut finer than a bucket
   std::uint64_t kept = 0;         // children of range-built levels kept for their joins
   std::uint64_t prepared = 0;     // joins that took a filter the join before made
+  std::uint64_t near_joins = 0;   // joins that passed over parents far from the kept
   std::uint64_t restarted = 0;    // searches run again without kept sides, out of memory
 };
 
@@ -50,6 +51,9 @@ class SearchSession {
   // As RangeJoinOptions::filter_staging (tests).
   int filter_staging() const { return filter_staging_; }
   void set_filter_staging(int staging) { filter_staging_ = staging; }
+  // As RangeJoinOptions::near_parents (tests).
+  bool near_parents() const { return near_parents_; }
+  void set_near_parents(bool on) { near_parents_ = on; }
 
   // Informational messages: "INFO: ", the text and a line end, unless
   // switched off.
@@ -93,6 +97,7 @@ class SearchSession {
   std::size_t most_per_range_ = 0;
   int filter_bits_ = 0;
   int filter_staging_ = 0;
+  bool near_parents_ = true;
   std::unique_ptr<Progress> progress_;
   std::uint64_t lines_written_ = 0;
   std::uint64_t lines_to_pass_ = 0;
