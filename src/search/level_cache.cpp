@@ -838,37 +838,86 @@ range_built_level::SiftedPtr range_built_level::sift(const PackedCube* cubes,
   return sifted;
 }
 
+namespace {
+
+// Adds to a filter the parents of position after position: every position
+// one legal move (undone) away, since x = m(parent) makes parent = m'(x).
+// Each position's parents are fetched while the next one's are made.
+class ParentAdder {
+ public:
+  ParentAdder(const MoveChoice& choice, PositionFilter& near) : choice_(choice), near_(near) {
+    count_ = choice.root_count;
+    for (unsigned k = 0; k < count_; ++k)
+      undo_[k] = static_cast<std::uint8_t>(reverse_rotation(choice.root[k]));
+  }
+  ParentAdder(const ParentAdder&) = delete;
+  ParentAdder& operator=(const ParentAdder&) = delete;
+  ~ParentAdder() { add_pending(); }
+
+  void add(const PackedCube& position) {
+    const unsigned slot = pending_ ? 1 - slot_ : slot_;
+    std::array<PackedCube, kMoveCount> parents;
+    choice_.expand(position, undo_.data(), count_, parents.data());
+    for (unsigned k = 0; k < count_; ++k) {
+      keys_[slot][k] = near_.key_of(parents[k]);
+      near_.prefetch(keys_[slot][k]);
+    }
+    add_pending();
+    slot_ = slot;
+    pending_ = true;
+  }
+
+ private:
+  void add_pending() {
+    if (!pending_) return;
+    for (unsigned k = 0; k < count_; ++k) near_.add_key(keys_[slot_][k]);
+    pending_ = false;
+  }
+
+  const MoveChoice& choice_;
+  PositionFilter& near_;
+  std::array<std::uint8_t, kMoveCount> undo_{};
+  unsigned count_ = 0;
+  std::array<std::uint64_t, kMoveCount> keys_[2];
+  unsigned slot_ = 0;
+  bool pending_ = false;
+};
+
+}  // namespace
+
 void range_built_level::add_parents_of(const PackedCube* positions, std::size_t n,
                                        PositionFilter& near) const {
-  const MoveChoice& choice = *plan_->choice;
-  // x = m(parent) makes parent = m'(x): every legal move undone.
-  std::array<std::uint8_t, kMoveCount> undo{};
-  const unsigned count = choice.root_count;
-  for (unsigned k = 0; k < count; ++k)
-    undo[k] = static_cast<std::uint8_t>(reverse_rotation(choice.root[k]));
   const unsigned parts = n < (std::size_t{1} << 16) ? 1u : work_threads();
   const std::vector<std::size_t> cuts = cut_evenly(0, n, parts);
   run_parts(parts, [&](unsigned p) {
-    // Each position's parents are fetched while the next one's are made.
-    std::array<std::uint64_t, kMoveCount> keys[2];
-    std::array<PackedCube, kMoveCount> parents;
-    unsigned slot = 0;
-    bool pending = false;
-    for (std::size_t i = cuts[p]; i < cuts[p + 1]; ++i) {
-      choice.expand(positions[i], undo.data(), count, parents.data());
-      for (unsigned k = 0; k < count; ++k) {
-        keys[slot][k] = near.key_of(parents[k]);
-        near.prefetch(keys[slot][k]);
-      }
-      slot ^= 1;
-      if (pending)
-        for (unsigned k = 0; k < count; ++k) near.add_key(keys[slot][k]);
-      pending = true;
-    }
-    slot ^= 1;
-    if (pending)
-      for (unsigned k = 0; k < count; ++k) near.add_key(keys[slot][k]);
+    ParentAdder adder(*plan_->choice, near);
+    for (std::size_t i = cuts[p]; i < cuts[p + 1]; ++i) adder.add(positions[i]);
   });
+}
+
+std::uint64_t range_built_level::add_wanted(const PackedCube* cubes, std::size_t start,
+                                            std::size_t end, const PositionFilter& children,
+                                            PositionFilter& wanted, PositionFilter& near) const {
+  const unsigned parts = end - start < (std::size_t{1} << 16) ? 1u : work_threads();
+  const std::vector<std::size_t> cuts = cut_evenly(start, end, parts);
+  std::vector<std::uint64_t> found(parts, 0);
+  run_parts(parts, [&](unsigned p) {
+    constexpr std::size_t kAhead = 16;
+    ParentAdder adder(*plan_->choice, near);
+    const std::size_t last = cuts[p + 1];
+    std::uint64_t n = 0;
+    for (std::size_t i = cuts[p]; i < last; ++i) {
+      if (i + kAhead < last) children.prefetch(children.key_of(cubes[i + kAhead]));
+      if (!children.may_hold(cubes[i])) continue;
+      wanted.add(cubes[i]);
+      adder.add(cubes[i]);
+      ++n;
+    }
+    found[p] = n;
+  });
+  std::uint64_t total = 0;
+  for (auto n : found) total += n;
+  return total;
 }
 
 unsigned range_built_level::legal_move_count() const { return plan_->choice->root_count; }

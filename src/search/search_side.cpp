@@ -368,12 +368,16 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
        (!forward.ranges || backward.ranges->children() >= forward.ranges->children()));
   SideSource& first = backward_first ? sources[1] : sources[0];
   SideSource& other = backward_first ? sources[0] : sources[1];
-  const std::uint64_t steps = both ? 3 : 1;
+  std::uint64_t steps = both ? 3 : 1;
   std::uint64_t step = 0, positions = 0;
 
   // One process of several passes over every child but keeps only those
   // of its share: its filters are sized for them.
   std::optional<PositionFilter> own_first_filter, second_filter;
+  // Parents one move from the few children a join may find: the others
+  // are passed over (the second sift of two range-built levels, or the
+  // sift of one made after a filter of its children).
+  std::optional<PositionFilter> near;
   PositionFilter* first_filter = nullptr;
   range_built_level::SiftedPtr first_sifted, second_sifted;
   // The join of the next length may take a filter of all the children of
@@ -407,26 +411,65 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
     second_filter.emplace(budget, expected, options.filter_bits);
   } else {
     const LevelRange stored = share_of_level(other.side->newest(), share);
-    first_filter =
-        &own_first_filter.emplace(budget, stored.end - stored.start, options.filter_bits);
-    first_filter->add_all(stored.cubes, stored.start, stored.end, options.filter_staging);
-    // Only where it leaves most of the budget to this join, and where this
-    // join's own filter is read at random: were it staged too, the two
-    // would share the staging's rounds, each round then too short for a
-    // large filter to pay for being read in order.
+    const range_built_level& level = *first.side->ranges;
     const std::uint64_t next = children_in_share(*first.side, share);
-    if (carried != nullptr && options.prepare &&
-        next * kFilterBytesPerPosition <= budget.remaining() / 4 &&
-        (options.filter_staging != 0 || !FilterStaging::stages_by_default(*first_filter))) {
+    // The next join may take a filter of the range-built level's children,
+    // only where it leaves most of the budget to this join.
+    const bool prepare = carried != nullptr && options.prepare &&
+                         next * kFilterBytesPerPosition <= budget.remaining() / 4;
+    if (prepare && options.near_parents) {
+      // That filter made first, in a pass of its own, tells which stored
+      // positions may be children: those few, and their parents, make the
+      // filters the level is then sifted through, from those parents alone.
       carried->level = first.side->ranges.get();
       carried->share = share;
-      carried->filter.emplace(budget, next, options.filter_bits);
-      fill = &*carried->filter;
+      const PositionFilter& children = carried->filter.emplace(budget, next, options.filter_bits);
+      steps = 2;
+      if (progress != nullptr) progress->step(++step, steps, positions);
+      level.add_children(first.side->cache.cubes(), *carried->filter, share,
+                         options.filter_staging);
+      const double set = std::min(
+          1.0, 2.0 * static_cast<double>(next) / static_cast<double>(children.size_in_bits()));
+      const double chance = std::min(1.0, set * set + set / 64);
+      const auto expected =
+          static_cast<std::uint64_t>(static_cast<double>(stored.end - stored.start) * chance * 2) +
+          (std::uint64_t{1} << 16);
+      const std::uint64_t moves = level.legal_move_count();
+      PositionFilter& wanted = own_first_filter.emplace(budget, expected, options.filter_bits);
+      near.emplace(budget, expected * moves * kNearFilterBytesPerPosition / kFilterBytesPerPosition,
+                   options.filter_bits);
+      const std::uint64_t found =
+          level.add_wanted(stored.cubes, stored.start, stored.end, children, wanted, *near);
+      if (found * moves <= next / 2) {
+        first_filter = &wanted;
+        if (options.near_joins != nullptr) ++*options.near_joins;
+      } else {
+        // Too many pass for the parents to be passed over.
+        near.reset();
+        own_first_filter.reset();
+      }
+    }
+    if (first_filter == nullptr) {
+      first_filter =
+          &own_first_filter.emplace(budget, stored.end - stored.start, options.filter_bits);
+      first_filter->add_all(stored.cubes, stored.start, stored.end, options.filter_staging);
+      // Filled in the same pass, only where this join's own filter is read
+      // at random: were it staged too, the two would share the staging's
+      // rounds, each round then too short for a large filter to pay for
+      // being read in order.
+      if (prepare && !carried->filter &&
+          (options.filter_staging != 0 || !FilterStaging::stages_by_default(*first_filter))) {
+        carried->level = first.side->ranges.get();
+        carried->share = share;
+        carried->filter.emplace(budget, next, options.filter_bits);
+        fill = &*carried->filter;
+      }
     }
   }
   if (progress != nullptr) progress->step(++step, steps, positions);
   sift_side(first, *first_filter, both ? &*second_filter : nullptr, budget, options.most_per_range,
-            share, options.filter_staging, first_sifted, fill);
+            share, options.filter_staging, first_sifted, fill, near ? &*near : nullptr);
+  near.reset();
   positions += first.side->ranges->children();
   if (both) {
     // A filter no longer needed gives its memory to what comes next.
@@ -438,7 +481,6 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
     // side's kept ones: when these are few and held whole, a filter of the
     // parents one move from them passes over most of the other side's
     // parents without making their children.
-    std::optional<PositionFilter> near;
     const range_built_level& other_level = *other.side->ranges;
     const std::uint64_t parents_near =
         first.entries ? std::uint64_t{first.held} * other_level.legal_move_count() : 0;
