@@ -106,6 +106,38 @@ INSTANTIATE_TEST_SUITE_P(Ranks, SearchesOnRanks, ::testing::ValuesIn(kRankCases)
                            return std::string(info.param.name);
                          });
 
+// Ranks cut a range-built level's join with the other side's stored level
+// and its join with that side's range-built next level alike: the filter
+// of the level's children that the first join makes serves the second, and
+// the parents are passed over as in one process. The same output on 2 and
+// 3 ranks, for budgets that leave the two newest levels range-built.
+TEST(SearchesOnRanks, NextJoinTakesTheFilterMadeBefore) {
+  const std::string input = "R U2 F' L D2 B R' U F2 D set d 10 solve";
+  std::size_t found = 0;
+  for (std::size_t budget = std::size_t{1} << 27; budget >= (std::size_t{1} << 21);
+       budget = budget / 8 * 7) {
+    const auto setup = [budget](Interpreter& interpreter) {
+      interpreter.session().budget().set_limit(budget);
+    };
+    const auto alone = test::run_on_ranks(input, {}, 1, setup)[0];
+    if (alone.stats.prepared == 0 || alone.stats.near_joins == 0) continue;
+    ASSERT_EQ(alone.status, 0);
+    for (int ranks : {2, 3}) {
+      const auto results = test::run_on_ranks(input, {}, ranks, setup);
+      for (std::size_t r = 0; r < results.size(); ++r) {
+        SCOPED_TRACE(std::to_string(ranks) + " ranks, rank " + std::to_string(r) + ", budget " +
+                     std::to_string(budget));
+        EXPECT_EQ(results[r].out, alone.out);
+        EXPECT_EQ(results[r].status, 0);
+        EXPECT_GT(results[r].stats.prepared, 0u);
+        EXPECT_GT(results[r].stats.near_joins, 0u);
+      }
+    }
+    if (++found == 3) break;
+  }
+  EXPECT_GT(found, 0u) << "no budget had a join take a filter made before";
+}
+
 // One process's run and a run of one rank are the same run.
 TEST(SearchesOnRanks, OneRankIsOneProcess) {
   for (const RankCase& c : kRankCases) {

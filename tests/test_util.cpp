@@ -150,6 +150,7 @@ std::vector<RunResult> run_on_ranks(const std::string& input, const std::vector<
       results[i].status = interpreter.run(args);
       results[i].out = out.str();
       results[i].err = err.str();
+      results[i].stats = interpreter.session().stats();
     } catch (...) {
       thrown[i] = std::current_exception();
     }

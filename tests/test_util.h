@@ -14,6 +14,7 @@
 #include "cube/cube_state.h"
 #include "search/legal_moves.h"
 #include "search/search_side.h"  // the sides the level and join tests grow
+#include "search/session.h"
 
 namespace tessel {
 class Interpreter;
@@ -36,6 +37,7 @@ struct RunResult {
   int status = 0;
   std::string out;
   std::string err;
+  SearchStats stats;  // of the session's searches
 };
 // Runs the interpreter in-process on the input with the arguments.
 RunResult run(const std::string& input, const std::vector<std::string>& args = {});

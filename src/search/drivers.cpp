@@ -59,9 +59,8 @@ std::int64_t join(const search_side& forward, const search_side& backward, std::
   options.near_joins = &session.stats().near_joins;
   options.progress = session.progress();
   if (Ranks* ranks = session.ranks(); ranks != nullptr && ranks->size() > 1) {
-    // Ranks cut consecutive joins by different keys: a filter of one
-    // rank's share would not serve its next join.
-    options.prepare = false;
+    // A filter of one rank's share serves its next join only when that is
+    // cut alike (PreparedFilter::holds).
     return join_over_ranks(*ranks, forward, backward, max_count, sink, session.budget(), options);
   }
   return join_newest(forward, backward, max_count, sink, session.budget(), options);

@@ -49,11 +49,11 @@ void append_sequence(std::string& out, std::span<const int> moves, SequenceRoots
 KeyShare share_of_rank(const search_side& forward, const search_side& backward, int rank,
                        int ranks) {
   const LevelRange f = cut_level(forward), b = cut_level(backward);
-  // A stored level is taken before a parent level, the larger before the
-  // smaller.
-  const bool pick_forward = forward.range_built() != backward.range_built()
-                                ? !forward.range_built()
-                                : f.end - f.start >= b.end - b.start;
+  // The larger, the forward one when alike: so the joins of one search
+  // whose cut levels stay the same (a range-built level joined with the
+  // other side's stored level, then with that side's range-built next
+  // level) are cut alike, and a filter one fills serves the next.
+  const bool pick_forward = f.end - f.start >= b.end - b.start;
   const LevelRange& by = pick_forward ? f : b;
   const std::size_t n = by.end - by.start;
   const auto cut = [&](int r) {
