@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -897,24 +898,31 @@ void range_built_level::add_parents_of(const PackedCube* positions, std::size_t 
 
 std::uint64_t range_built_level::add_wanted(const PackedCube* cubes, std::size_t start,
                                             std::size_t end, const PositionFilter& children,
-                                            PositionFilter& wanted, PositionFilter& near) const {
+                                            PositionFilter& wanted, PositionFilter& near,
+                                            std::uint64_t most) const {
   const unsigned parts = end - start < (std::size_t{1} << 16) ? 1u : work_threads();
   const std::vector<std::size_t> cuts = cut_evenly(start, end, parts);
   std::vector<std::uint64_t> found(parts, 0);
+  std::atomic<bool> too_many{false};
   run_parts(parts, [&](unsigned p) {
     constexpr std::size_t kAhead = 16;
     ParentAdder adder(*plan_->choice, near);
     const std::size_t last = cuts[p + 1];
+    const std::uint64_t mine = most / parts + 1;
     std::uint64_t n = 0;
     for (std::size_t i = cuts[p]; i < last; ++i) {
       if (i + kAhead < last) children.prefetch(children.key_of(cubes[i + kAhead]));
       if (!children.may_hold(cubes[i])) continue;
       wanted.add(cubes[i]);
       adder.add(cubes[i]);
-      ++n;
+      if (++n > mine || ((n & 1023) == 0 && too_many.load(std::memory_order_relaxed))) {
+        too_many.store(true, std::memory_order_relaxed);
+        break;
+      }
     }
     found[p] = n;
   });
+  if (too_many.load()) return most + 1;
   std::uint64_t total = 0;
   for (auto n : found) total += n;
   return total;

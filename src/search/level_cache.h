@@ -137,10 +137,12 @@ class range_built_level {
   void add_parents_of(const PackedCube* positions, std::size_t n, PositionFilter& near) const;
   // For every position of cubes[start, end) that `children` (a filter of
   // this level's children) may hold: adds it to `wanted` and its parents
-  // to `near`, as add_parents_of. Returns how many. On every work thread.
+  // to `near`, as add_parents_of. Returns how many, or more than `most`
+  // once more than that are found (then it stops, the filters partly
+  // filled). On every work thread.
   std::uint64_t add_wanted(const PackedCube* cubes, std::size_t start, std::size_t end,
                            const PositionFilter& children, PositionFilter& wanted,
-                           PositionFilter& near) const;
+                           PositionFilter& near, std::uint64_t most) const;
   // The legal moves a parent may be expanded by, at most.
   unsigned legal_move_count() const;
   // Whether the room held every child kept.

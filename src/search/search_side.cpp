@@ -414,9 +414,12 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
     const range_built_level& level = *first.side->ranges;
     const std::uint64_t next = children_in_share(*first.side, share);
     // The next join may take a filter of the range-built level's children,
-    // only where it leaves most of the budget to this join.
+    // only where it leaves most of the budget to this join (half of it when
+    // the join keeps few children, as it does once parents are passed
+    // over).
+    const std::uint64_t filter_bytes = next * kFilterBytesPerPosition;
     const bool prepare = carried != nullptr && options.prepare &&
-                         next * kFilterBytesPerPosition <= budget.remaining() / 4;
+                         filter_bytes <= budget.remaining() / (options.near_parents ? 2 : 4);
     if (prepare && options.near_parents) {
       // That filter made first, in a pass of its own, tells which stored
       // positions may be children: those few, and their parents, make the
@@ -431,16 +434,20 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
       const double set = std::min(
           1.0, 2.0 * static_cast<double>(next) / static_cast<double>(children.size_in_bits()));
       const double chance = std::min(1.0, set * set + set / 64);
-      const auto expected =
+      // Worth it only while the parents one move from them are at most
+      // half as many as the children.
+      const std::uint64_t moves = std::max(1u, level.legal_move_count());
+      const std::uint64_t most = next / 2 / moves;
+      const std::uint64_t expected = std::min(
           static_cast<std::uint64_t>(static_cast<double>(stored.end - stored.start) * chance * 2) +
-          (std::uint64_t{1} << 16);
-      const std::uint64_t moves = level.legal_move_count();
+              (std::uint64_t{1} << 16),
+          most + 1);
       PositionFilter& wanted = own_first_filter.emplace(budget, expected, options.filter_bits);
       near.emplace(budget, expected * moves * kNearFilterBytesPerPosition / kFilterBytesPerPosition,
                    options.filter_bits);
       const std::uint64_t found =
-          level.add_wanted(stored.cubes, stored.start, stored.end, children, wanted, *near);
-      if (found * moves <= next / 2) {
+          level.add_wanted(stored.cubes, stored.start, stored.end, children, wanted, *near, most);
+      if (found <= most) {
         first_filter = &wanted;
         if (options.near_joins != nullptr) ++*options.near_joins;
       } else {
@@ -457,7 +464,7 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
       // at random: were it staged too, the two would share the staging's
       // rounds, each round then too short for a large filter to pay for
       // being read in order.
-      if (prepare && !carried->filter &&
+      if (prepare && !carried->filter && filter_bytes <= budget.remaining() / 4 &&
           (options.filter_staging != 0 || !FilterStaging::stages_by_default(*first_filter))) {
         carried->level = first.side->ranges.get();
         carried->share = share;
