@@ -372,8 +372,10 @@ void PrintTo(const ThreadCase& c, std::ostream* os) { *os << c.name; }
 
 class LevelsForAnyThreadCount : public ::testing::TestWithParam<ThreadCase> {};
 
-std::vector<PackedCube> build_levels(const ThreadCase& c, unsigned threads) {
+std::vector<PackedCube> build_levels(const ThreadCase& c, unsigned threads,
+                                     std::size_t wide_from = 0) {
   set_work_threads(threads);
+  set_wide_buckets_from(wide_from);
   MemoryBudget budget;
   LegalMoves legal;
   if (c.generator) legal.set_3gen(c.generator);
@@ -384,6 +386,7 @@ std::vector<PackedCube> build_levels(const ThreadCase& c, unsigned threads) {
     side.grow(legal);
   }
   set_work_threads(0);
+  set_wide_buckets_from(0);
   // Enough children for the level to be built in parts.
   EXPECT_GE(parents * legal.moves().size(), std::size_t{1} << 18);
   return {side.cache.cubes(), side.cache.cubes() + side.level_end};
@@ -397,6 +400,15 @@ TEST_P(LevelsForAnyThreadCount, SameLevels) {
     const std::vector<PackedCube> many = build_levels(c, threads);
     ASSERT_EQ(many.size(), one.size());
     const auto [a, b] = std::mismatch(one.begin(), one.end(), many.begin());
+    EXPECT_EQ(a, one.end()) << "first difference at index " << (a - one.begin());
+  }
+  // Sorted in 2^14 buckets (as the largest levels are) from 2^16 possible
+  // children on: the same levels.
+  for (unsigned threads : {1u, 2u}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads, wide buckets");
+    const std::vector<PackedCube> wide = build_levels(c, threads, std::size_t{1} << 16);
+    ASSERT_EQ(wide.size(), one.size());
+    const auto [a, b] = std::mismatch(one.begin(), one.end(), wide.begin());
     EXPECT_EQ(a, one.end()) << "first difference at index " << (a - one.begin());
   }
 }

@@ -79,6 +79,11 @@ constexpr std::size_t marker_value(const PackedCube& marker) {
 std::size_t generate_new_level(growing_cache& cache, std::size_t start, std::size_t end,
                                int direction, const LegalMoves& legal);
 
+// Levels written whole with this many possible children or more are
+// sorted in 2^14 buckets instead of 2^16 (0: the default, 2^26). Tests
+// lower it; the levels are the same.
+void set_wide_buckets_from(std::size_t children);
+
 // A level too large to be stored: only its parent level (in the cache) and
 // its plan are kept. Its children are counted per bucket (the top 16 bits of
 // the cube-state order), and any run of buckets can be built again from the
