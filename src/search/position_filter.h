@@ -7,6 +7,7 @@
 // that pass.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +34,15 @@ class PositionFilter {
 
   // The bits the filter holds.
   std::uint64_t size_in_bits() const { return std::uint64_t{words_count_} * 64; }
+  // About the share of the positions it does not hold that pass, once it
+  // holds `held` positions: a share f of its bits is set, and a position
+  // passes when both its bits are, about f * f (more where a word holds
+  // more than its share).
+  double chance_of_passing(std::uint64_t held) const {
+    const double set =
+        std::min(1.0, 2.0 * static_cast<double>(held) / static_cast<double>(size_in_bits()));
+    return std::min(1.0, set * set + set / 64);
+  }
 
   // The key of a position, a mix of its cube-state bits 8..127: its word
   // (from bit 12 up: the high half of the mix scaled to the words) and its

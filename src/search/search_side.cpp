@@ -398,12 +398,8 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
     }
     positions += children;
     // The children of the larger level kept: about those that pass by
-    // chance, plus those that meet. A share f of the filter's bits is set,
-    // and a child passes when both its bits are: about f * f, more where
-    // a word holds more than its share.
-    const double set = std::min(1.0, 2.0 * static_cast<double>(in_share) /
-                                         static_cast<double>(first_filter->size_in_bits()));
-    const double chance = std::min(1.0, set * set + set / 64);
+    // chance, plus those that meet.
+    const double chance = first_filter->chance_of_passing(in_share);
     const double larger =
         static_cast<double>(first.side->ranges->children()) * share_fraction(*first.side, share);
     const auto expected =
@@ -431,9 +427,7 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
       if (progress != nullptr) progress->step(++step, steps, positions);
       level.add_children(first.side->cache.cubes(), *carried->filter, share,
                          options.filter_staging);
-      const double set = std::min(
-          1.0, 2.0 * static_cast<double>(next) / static_cast<double>(children.size_in_bits()));
-      const double chance = std::min(1.0, set * set + set / 64);
+      const double chance = children.chance_of_passing(next);
       // Worth it only while the parents one move from them are at most
       // half as many as the children.
       const std::uint64_t moves = std::max(1u, level.legal_move_count());
