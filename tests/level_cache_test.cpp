@@ -372,10 +372,14 @@ void PrintTo(const ThreadCase& c, std::ostream* os) { *os << c.name; }
 
 class LevelsForAnyThreadCount : public ::testing::TestWithParam<ThreadCase> {};
 
+// On `ranks` (one of a group that all build the same levels), as a search
+// on them grows its sides; the threads are then set by the caller.
 std::vector<PackedCube> build_levels(const ThreadCase& c, unsigned threads,
-                                     std::size_t wide_from = 0) {
-  set_work_threads(threads);
-  set_wide_buckets_from(wide_from);
+                                     std::size_t wide_from = 0, Ranks* ranks = nullptr) {
+  if (ranks == nullptr) {
+    set_work_threads(threads);
+    set_wide_buckets_from(wide_from);
+  }
   MemoryBudget budget;
   LegalMoves legal;
   if (c.generator) legal.set_3gen(c.generator);
@@ -383,10 +387,17 @@ std::vector<PackedCube> build_levels(const ThreadCase& c, unsigned threads,
   std::size_t parents = 0;
   for (int depth = 1; depth <= c.depth; ++depth) {
     parents = side.level_end - side.level_start;
-    side.grow(legal);
+    if (ranks == nullptr) {
+      side.grow(legal);
+    } else {
+      side.grow_or_plan(legal, false, ranks);
+      EXPECT_FALSE(side.range_built());
+    }
   }
-  set_work_threads(0);
-  set_wide_buckets_from(0);
+  if (ranks == nullptr) {
+    set_work_threads(0);
+    set_wide_buckets_from(0);
+  }
   // Enough children for the level to be built in parts.
   EXPECT_GE(parents * legal.moves().size(), std::size_t{1} << 18);
   return {side.cache.cubes(), side.cache.cubes() + side.level_end};
@@ -411,6 +422,36 @@ TEST_P(LevelsForAnyThreadCount, SameLevels) {
     const auto [a, b] = std::mismatch(one.begin(), one.end(), wide.begin());
     EXPECT_EQ(a, one.end()) << "first difference at index " << (a - one.begin());
   }
+}
+
+// On several ranks, levels of many children are built in shares, each rank
+// writing and sorting a run of the buckets, and then shared: every rank
+// ends with the levels one process builds. Here every level from 2^10
+// children on is built so, on 2 and 3 ranks (some with runs of few or no
+// buckets) of 1 and 2 threads each.
+TEST_P(LevelsForAnyThreadCount, SameLevelsBuiltInSharesOnRanks) {
+  const auto& c = GetParam();
+  const std::vector<PackedCube> one = build_levels(c, 1);
+  set_shared_levels_from(std::size_t{1} << 10);
+  for (int ranks : {2, 3}) {
+    for (unsigned threads : {1u, 2u}) {
+      set_work_threads(threads);
+      std::vector<std::vector<PackedCube>> built(static_cast<std::size_t>(ranks));
+      test::on_ranks(ranks, [&](Ranks& rank) {
+        built[static_cast<std::size_t>(rank.rank())] = build_levels(c, threads, 0, &rank);
+      });
+      for (int r = 0; r < ranks; ++r) {
+        SCOPED_TRACE(std::to_string(ranks) + " ranks of " + std::to_string(threads) +
+                     " threads, rank " + std::to_string(r));
+        const std::vector<PackedCube>& shared = built[static_cast<std::size_t>(r)];
+        ASSERT_EQ(shared.size(), one.size());
+        const auto [a, b] = std::mismatch(one.begin(), one.end(), shared.begin());
+        EXPECT_EQ(a, one.end()) << "first difference at index " << (a - one.begin());
+      }
+    }
+  }
+  set_work_threads(0);
+  set_shared_levels_from(0);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/interpreter.h"
+#include "search/level_cache.h"
 #include "search/session.h"
 #include "test_util.h"
 
@@ -91,6 +92,8 @@ TEST_P(SearchesOnRanks, SameOutputAsOneProcess) {
   };
   const auto alone = test::run_on_ranks(c.input, c.args, 1, setup)[0];
   ASSERT_FALSE(alone.out.empty());
+  // Levels from 2^12 children on are built in shares (from 2^22 in use).
+  set_shared_levels_from(std::size_t{1} << 12);
   for (int ranks : {2, 3}) {
     const auto results = test::run_on_ranks(c.input, c.args, ranks, setup);
     for (std::size_t r = 0; r < results.size(); ++r) {
@@ -99,6 +102,7 @@ TEST_P(SearchesOnRanks, SameOutputAsOneProcess) {
       EXPECT_EQ(results[r].status, alone.status);
     }
   }
+  set_shared_levels_from(0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ranks, SearchesOnRanks, ::testing::ValuesIn(kRankCases),

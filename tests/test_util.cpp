@@ -133,26 +133,15 @@ constexpr std::string_view kDefaultEndpoint = "http://localhost:8047/cube";
 
 }  // namespace
 
-std::vector<RunResult> run_on_ranks(const std::string& input, const std::vector<std::string>& args,
-                                    int ranks, const std::function<void(Interpreter&)>& setup) {
+void on_ranks(int ranks, const std::function<void(Ranks&)>& run) {
   ThreadRanks group(ranks);
-  std::vector<RunResult> results(static_cast<std::size_t>(ranks));
   std::vector<std::exception_ptr> thrown(static_cast<std::size_t>(ranks));
   const auto run_rank = [&](int r) {
-    const auto i = static_cast<std::size_t>(r);
     try {
       ThreadRank rank(group, r);
-      std::istringstream in(input);
-      std::ostringstream out, err;
-      Interpreter interpreter(in, out, err);
-      interpreter.session().set_ranks(&rank);
-      if (setup) setup(interpreter);
-      results[i].status = interpreter.run(args);
-      results[i].out = out.str();
-      results[i].err = err.str();
-      results[i].stats = interpreter.session().stats();
+      run(rank);
     } catch (...) {
-      thrown[i] = std::current_exception();
+      thrown[static_cast<std::size_t>(r)] = std::current_exception();
     }
   };
   std::vector<std::thread> threads;
@@ -161,6 +150,23 @@ std::vector<RunResult> run_on_ranks(const std::string& input, const std::vector<
   for (auto& t : threads) t.join();
   for (const auto& e : thrown)
     if (e) std::rethrow_exception(e);
+}
+
+std::vector<RunResult> run_on_ranks(const std::string& input, const std::vector<std::string>& args,
+                                    int ranks, const std::function<void(Interpreter&)>& setup) {
+  std::vector<RunResult> results(static_cast<std::size_t>(ranks));
+  on_ranks(ranks, [&](Ranks& rank) {
+    const auto i = static_cast<std::size_t>(rank.rank());
+    std::istringstream in(input);
+    std::ostringstream out, err;
+    Interpreter interpreter(in, out, err);
+    interpreter.session().set_ranks(&rank);
+    if (setup) setup(interpreter);
+    results[i].status = interpreter.run(args);
+    results[i].out = out.str();
+    results[i].err = err.str();
+    results[i].stats = interpreter.session().stats();
+  });
   return results;
 }
 

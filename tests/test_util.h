@@ -42,6 +42,11 @@ struct RunResult {
 // Runs the interpreter in-process on the input with the arguments.
 RunResult run(const std::string& input, const std::vector<std::string>& args = {});
 
+// Runs `run` once for each rank of a group of `ranks` in this process, each
+// on a thread of its own (rank 0 on the calling one), and rethrows what any
+// of them threw.
+void on_ranks(int ranks, const std::function<void(Ranks&)>& run);
+
 // Runs `ranks` copies of the interpreter in-process, one thread each, as the
 // ranks of one run: joins are split between them. `setup`, when given,
 // prepares each copy's interpreter before it runs. Returns every rank's

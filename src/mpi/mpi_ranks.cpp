@@ -1,5 +1,6 @@
 #include "mpi/mpi_ranks.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 
@@ -48,6 +49,17 @@ std::vector<std::string> MpiRanks::all_gather(const std::string& mine) {
   for (std::size_t r = 0; r < sizes.size(); ++r)
     parts.push_back(all.substr(static_cast<std::size_t>(offsets[r]), sizes[r]));
   return parts;
+}
+
+void MpiRanks::share_parts(char* data, std::span<const std::uint64_t> bounds) {
+  constexpr std::uint64_t kPiece = std::uint64_t{1} << 30;
+  for (int r = 0; r < size_; ++r) {
+    const auto i = static_cast<std::size_t>(r);
+    for (std::uint64_t at = bounds[i]; at < bounds[i + 1]; at += kPiece) {
+      const std::uint64_t n = std::min(kPiece, bounds[i + 1] - at);
+      MPI_Bcast(data + at, count_of(n), MPI_BYTE, r, comm_);
+    }
+  }
 }
 
 std::string MpiRanks::broadcast(const std::string& text) {

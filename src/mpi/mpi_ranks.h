@@ -17,6 +17,9 @@ class MpiRanks : public Ranks {
   int rank() const override { return rank_; }
   int size() const override { return size_; }
   std::vector<std::string> all_gather(const std::string& mine) override;
+  // Each part broadcast from its rank straight into its place, in pieces
+  // of at most 1 GiB.
+  void share_parts(char* data, std::span<const std::uint64_t> bounds) override;
 
   // Rank 0's `text` on every rank.
   std::string broadcast(const std::string& text);

@@ -140,7 +140,8 @@ void search(Sides& sides, const SideRoots& from, const SideRoots& to, search_par
     // less than storing them, in time and in memory.
     const bool last = levels + 2 >= parameters.max_depth_of_search;
     give_way(session);
-    sides[static_cast<std::size_t>(levels % 2)].grow_or_plan(session.legal(), last);
+    sides[static_cast<std::size_t>(levels % 2)].grow_or_plan(session.legal(), last,
+                                                             session.ranks());
     ++levels;
     session.info("Searching " + std::to_string(levels) + " move solutions...");
     // The next length, if any, grows the other side's last level.
@@ -241,7 +242,7 @@ std::optional<std::vector<int>> solve_single_phase(const Cube& start, const Cube
     for (int pass = 0; pass < side_depth_limit && !result; ++pass) {
       for (std::size_t i = 0; i < 2; ++i) {
         give_way(session);
-        sides[i].grow_or_plan(session.legal());
+        sides[i].grow_or_plan(session.legal(), false, session.ranks());
         if (join(sides[0], sides[1], 1, keep_first, session) > 0) break;
       }
     }

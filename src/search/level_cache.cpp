@@ -12,6 +12,7 @@
 
 #include "core/failure.h"
 #include "core/parallel.h"
+#include "core/ranks.h"
 #include "cube/moves.h"
 #include "search/child_kernels.h"
 #include "search/legal_moves.h"
@@ -272,6 +273,10 @@ constexpr int kLargeBucketBits = 16;
 constexpr int kWideBucketBits = 14;
 constexpr std::size_t kWideBucketChildren = std::size_t{1} << 26;
 std::atomic<std::size_t> wide_bucket_children{kWideBucketChildren};
+// Levels written whole with at least this many children are built in key
+// shares when the search runs on several ranks (build_in_shares).
+constexpr std::size_t kSharedLevelChildren = std::size_t{1} << 22;
+std::atomic<std::size_t> shared_level_children{kSharedLevelChildren};
 constexpr int kSmallBucketBits = 8;
 
 // Levels with fewer possible children than this are built on one thread:
@@ -365,34 +370,46 @@ void make_room(growing_cache& cache, std::size_t base, std::size_t total, unsign
   run_parts(parts, [&](unsigned p) { cache.prefault(pages[p], pages[p + 1]); });
 }
 
-// Write: every part writes its children into their places in `level`.
-// The write places are used up afterwards.
+// Write: every part writes its children into their places in `level`,
+// or only those of buckets [lo, hi). The write places are used up
+// afterwards.
 void write_children(LevelPlan& plan, const PackedCube* cubes, const MoveChoice& choice,
-                    PackedCube* level) {
+                    PackedCube* level, std::size_t lo = 0, std::size_t hi = 0) {
   const int bucket_shift = plan.bucket_shift;
+  const bool all = lo == 0 && (hi == 0 || hi == plan.buckets);
   run_parts(plan.parts, [&](unsigned p) {
     std::uint64_t* const at = plan.next[p].data();
-    for_each_child<false>(
-        cubes, plan.parents[p], plan.parents[p + 1], choice,
-        [at, level, bucket_shift](const PackedCube& c) { level[at[c.hi >> bucket_shift]++] = c; });
+    if (all) {
+      for_each_child<false>(cubes, plan.parents[p], plan.parents[p + 1], choice,
+                            [at, level, bucket_shift](const PackedCube& c) {
+                              level[at[c.hi >> bucket_shift]++] = c;
+                            });
+    } else {
+      for_each_child<false>(cubes, plan.parents[p], plan.parents[p + 1], choice,
+                            [at, level, bucket_shift, lo, hi](const PackedCube& c) {
+                              const std::size_t b = c.hi >> bucket_shift;
+                              if (b >= lo && b < hi) level[at[b]++] = c;
+                            });
+    }
   });
   plan.next = {};
 }
 
-// Sort and compact: every part takes a run of whole buckets, about an equal
-// share of the children, sorts each bucket and keeps the first entry per
-// last move in every run of one position, compacting its buckets towards
-// the start of its run; the runs are then closed up. `base` is where the
-// level stands in the cache, for the report of a sorting failure. Returns
-// the number of entries kept.
+// Sort and compact buckets [lo, hi): every part takes a run of whole
+// buckets, about an equal share of the children, sorts each bucket and
+// keeps the first entry per last move in every run of one position,
+// compacting its buckets towards the start of its run; the runs are then
+// closed up, from where bucket lo starts. `base` is where the level stands
+// in the cache, for the report of a sorting failure. Returns the number of
+// entries kept.
 std::size_t sort_and_compact(unsigned parts, const std::vector<std::uint64_t>& bucket,
-                             int bucket_bits, PackedCube* level, std::size_t base) {
-  const std::size_t buckets = bucket.size() - 1;
-  const std::vector<std::size_t> shares = cut_evenly(0, bucket[buckets], parts);
-  std::vector<std::size_t> first_bucket(parts + 1, buckets);
-  first_bucket[0] = 0;
-  for (unsigned p = 1, b = 0; p < parts; ++p) {
-    while (b < buckets && bucket[b] < shares[p]) ++b;
+                             std::size_t lo, std::size_t hi, int bucket_bits, PackedCube* level,
+                             std::size_t base) {
+  const std::vector<std::size_t> shares = cut_evenly(bucket[lo], bucket[hi], parts);
+  std::vector<std::size_t> first_bucket(parts + 1, hi);
+  first_bucket[0] = lo;
+  for (unsigned p = 1, b = lo; p < parts; ++p) {
+    while (b < hi && bucket[b] < shares[p]) ++b;
     first_bucket[p] = b;
   }
   std::vector<std::size_t> kept(parts, 0);
@@ -416,14 +433,63 @@ std::size_t sort_and_compact(unsigned parts, const std::vector<std::uint64_t>& b
     }
     kept[p] = out - from;
   });
-  std::size_t out = kept[0];
+  std::size_t out = bucket[lo] + kept[0];
   for (unsigned p = 1; p < parts; ++p) {
     const std::size_t from = bucket[first_bucket[p]];
     if (out != from && kept[p] != 0)
       std::memmove(static_cast<void*>(level + out), level + from, kept[p] * sizeof(PackedCube));
     out += kept[p];
   }
-  return out;
+  return out - bucket[lo];
+}
+
+// All the buckets.
+std::size_t sort_and_compact(unsigned parts, const std::vector<std::uint64_t>& bucket,
+                             int bucket_bits, PackedCube* level, std::size_t base) {
+  return sort_and_compact(parts, bucket, 0, bucket.size() - 1, bucket_bits, level, base);
+}
+
+// On several ranks, a level is built in shares: every rank makes all the
+// children (the parents are on every rank) but writes, sorts and compacts
+// only a run of whole buckets, cut where the counts give the ranks about
+// as many children each (the counts, and so the cuts, are the same on
+// every rank). The ranks then share what they kept, in rank order, which
+// is bucket order: every rank ends with the level one process builds.
+// Returns the number of entries.
+std::size_t build_in_shares(LevelPlan& plan, const PackedCube* cubes, const MoveChoice& choice,
+                            PackedCube* level, std::size_t base, Ranks& ranks) {
+  const auto size = static_cast<std::size_t>(ranks.size());
+  const auto rank = static_cast<std::size_t>(ranks.rank());
+  const std::uint64_t total = plan.bucket[plan.buckets];
+  std::vector<std::size_t> first(size + 1, plan.buckets);
+  first[0] = 0;
+  for (std::size_t r = 1, b = 0; r < size; ++r) {
+    const std::uint64_t at = total / size * r + total % size * r / size;  // total * r / size
+    while (b < plan.buckets && plan.bucket[b] < at) ++b;
+    first[r] = b;
+  }
+  const std::size_t lo = first[rank], hi = first[rank + 1];
+  write_children(plan, cubes, choice, level, lo, hi);
+  const std::uint64_t kept =
+      sort_and_compact(plan.parts, plan.bucket, lo, hi, plan.bucket_bits, level, base);
+  std::string mine(sizeof kept, '\0');
+  std::memcpy(mine.data(), &kept, sizeof kept);
+  const std::vector<std::string> all = ranks.all_gather(mine);
+  std::vector<std::uint64_t> bounds(size + 1, 0);
+  for (std::size_t r = 0; r < size; ++r) {
+    std::uint64_t n = 0;
+    if (r >= all.size() || all[r].size() != sizeof n)
+      fail("ERROR: Bug found, a rank's share of a level is missing\n");
+    std::memcpy(&n, all[r].data(), sizeof n);
+    bounds[r + 1] = bounds[r] + n * sizeof(PackedCube);
+  }
+  // The ranks before this one kept no more than their buckets held.
+  const std::size_t to = bounds[rank] / sizeof(PackedCube);
+  if (kept != 0 && to != plan.bucket[lo])
+    std::memmove(static_cast<void*>(level + to), level + plan.bucket[lo],
+                 kept * sizeof(PackedCube));
+  ranks.share_parts(reinterpret_cast<char*>(level), bounds);
+  return bounds[size] / sizeof(PackedCube);
 }
 
 }  // namespace
@@ -438,7 +504,8 @@ struct range_built_level::Plan {
 // does not fit in the budget is not written: its plan is handed back, from
 // which any run of its buckets can be built later.
 new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, std::size_t end,
-                                     int direction, const LegalMoves& legal, bool never_grown) {
+                                     int direction, const LegalMoves& legal, bool never_grown,
+                                     Ranks* ranks) {
   // Level 0 (the level at index 0) holds the roots, which every legal move
   // expands; all roots hold the same pieces.
   auto choice = std::make_unique<const MoveChoice>(
@@ -479,15 +546,24 @@ new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, st
   }
   make_room(cache, base, total, plan->parts);
   PackedCube* const level = cache.cubes() + base;
-  write_children(*plan, cache.cubes(), *choice, level);
-  const std::size_t new_end =
-      base + sort_and_compact(plan->parts, plan->bucket, plan->bucket_bits, level, base);
+  std::size_t kept = 0;
+  if (ranks != nullptr && ranks->size() > 1 && total >= shared_level_children.load()) {
+    kept = build_in_shares(*plan, cache.cubes(), *choice, level, base, *ranks);
+  } else {
+    write_children(*plan, cache.cubes(), *choice, level);
+    kept = sort_and_compact(plan->parts, plan->bucket, plan->bucket_bits, level, base);
+  }
+  const std::size_t new_end = base + kept;
   cache.set_used(new_end);
   return {new_end, nullptr};
 }
 
 void set_wide_buckets_from(std::size_t children) {
   wide_bucket_children.store(children == 0 ? kWideBucketChildren : children);
+}
+
+void set_shared_levels_from(std::size_t children) {
+  shared_level_children.store(children == 0 ? kSharedLevelChildren : children);
 }
 
 std::size_t generate_new_level(growing_cache& cache, std::size_t start, std::size_t end,

@@ -23,6 +23,7 @@
 #include <span>
 #include <vector>
 
+#include "core/ranks.h"
 #include "search/entry_arena.h"
 #include "search/key_slice.h"
 #include "search/legal_moves.h"
@@ -83,6 +84,11 @@ std::size_t generate_new_level(growing_cache& cache, std::size_t start, std::siz
 // sorted in 2^14 buckets instead of 2^16 (0: the default, 2^26). Tests
 // lower it; the levels are the same.
 void set_wide_buckets_from(std::size_t children);
+
+// Levels written whole with this many children or more are built in shares
+// on several ranks (0: the default, 2^22). Tests lower it; the levels are
+// the same.
+void set_shared_levels_from(std::size_t children);
 
 // A level too large to be stored: only its parent level (in the cache) and
 // its plan are kept. Its children are counted per bucket (the top 16 bits of
@@ -207,10 +213,13 @@ inline constexpr std::uint64_t kLeastPlannedChildren = std::uint64_t{1} << 22;
 // generate_new_level, except that a level the budget cannot hold is not an
 // error: it is planned and returned as a range-built level. With
 // `never_grown`, so is a level of kLeastPlannedChildren children or more
-// that fits: no level will be grown from it.
+// that fits: no level will be grown from it. With `ranks` (every rank
+// growing the same level from the same parents), a large level is built
+// in shares, each rank sorting a run of its buckets, and shared: the
+// level is the same.
 new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, std::size_t end,
                                      int direction, const LegalMoves& legal,
-                                     bool never_grown = false);
+                                     bool never_grown = false, Ranks* ranks = nullptr);
 
 // Within every run of one position in [begin, end), keeps only the first
 // entry for each last move; compacts in place and returns the new end.

@@ -58,7 +58,7 @@ std::size_t search_side::grow(const LegalMoves& legal, level_step step) {
   return newest_size();
 }
 
-void search_side::grow_or_plan(const LegalMoves& legal, bool last) {
+void search_side::grow_or_plan(const LegalMoves& legal, bool last, Ranks* ranks) {
   if (ranges) fail(kOutOfMemory);
   if (levels_ahead() > 0) {
     level_start = level_end + 1;
@@ -67,7 +67,7 @@ void search_side::grow_or_plan(const LegalMoves& legal, bool last) {
   }
   write_next_marker();
   new_level level =
-      generate_or_plan_new_level(cache, level_start, level_end, direction, legal, last);
+      generate_or_plan_new_level(cache, level_start, level_end, direction, legal, last, ranks);
   if (level.ranges) {
     ranges = std::move(level.ranges);
     return;

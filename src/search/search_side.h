@@ -59,7 +59,9 @@ struct search_side {
   // past a range-built level: that ends with "ERROR: not enough memory".
   // With `last`, the side will not grow again, so a large level is left
   // range-built even when it fits: its joins are cheaper than storing it.
-  void grow_or_plan(const LegalMoves& legal, bool last = false);
+  // On several `ranks`, large levels are built in shares
+  // (generate_or_plan_new_level).
+  void grow_or_plan(const LegalMoves& legal, bool last = false, Ranks* ranks = nullptr);
   bool range_built() const { return ranges != nullptr; }
 
   // Back to level 0 for a new search with the same roots, direction and
