@@ -3,7 +3,10 @@
 # and prints for each: wall seconds, the peak memory of the largest rank,
 # lines and the FNV-1a 64 digest of standard output with --silent (the
 # digest that tessel_jobs prints for the job), and whether both outputs are
-# the same.
+# the same; then, for each job, what went between the ranks: the bytes of
+# every level shared (each rank builds a run of its buckets and sends it to
+# the others) and of all gatherings, and the bytes moved (each byte once per
+# rank it went to).
 #
 #   bash bench/mpi.sh [-n] [-np NP] [JOB...]     JOB: J12 J13 J14 J15 J16 (default J13 J14)
 #
@@ -64,7 +67,7 @@ run() {
   shift
   local start end
   start=$(date +%s.%N)
-  "$@" <"$work/in" >"$work/$name.out"
+  "$@" <"$work/in" >"$work/$name.out" 2>"$work/$name.err"
   end=$(date +%s.%N)
   echo "$start $end" >"$work/$name.time"
 }
@@ -74,8 +77,8 @@ printf '%-6s %-8s %9s %10s %8s  %-16s %s\n' job run wall_s peak_MiB lines digest
 for job in "${jobs[@]}"; do
   input_of "$job" >"$work/in"
   run one /usr/bin/time -f %M -a -o "$work/one.mem" "$build/tessel" --silent
-  run ranks mpirun "${mpirun_args[@]}" /usr/bin/time -f %M -a -o "$work/ranks.mem" \
-    "$build/tessel-mpi" --silent
+  TESSEL_MPI_EXCHANGES=1 run ranks mpirun "${mpirun_args[@]}" -x TESSEL_MPI_EXCHANGES \
+    /usr/bin/time -f %M -a -o "$work/ranks.mem" "$build/tessel-mpi" --silent
   same=no
   cmp -s "$work/one.out" "$work/ranks.out" && same=yes
   for name in one ranks; do
@@ -87,4 +90,5 @@ for job in "${jobs[@]}"; do
       "$(wc -l <"$work/$name.out")" "$(fnv <"$work/$name.out")" "$same"
     rm -f "$work/$name.mem"
   done
+  grep '^tessel-mpi: ' "$work/ranks.err" | sed "s/^tessel-mpi: /#   $job np=$np /" || true
 done

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdint>
+#include <cstdlib>
 #include <iostream>
 #include <streambuf>
 #include <string>
@@ -47,6 +49,23 @@ std::vector<std::string> shared_arguments(tessel::MpiRanks& ranks, int argc, cha
   return args;
 }
 
+// One line per level shared, then one for all the gatherings.
+void report_exchanges(const tessel::MpiRanks& ranks) {
+  std::uint64_t gatherings = 0, gathered = 0, moved = 0;
+  for (const auto& e : ranks.exchanges()) {
+    if (e.level) {
+      std::cerr << "tessel-mpi: level shared: " << e.bytes << " bytes, " << e.moved
+                << " bytes moved\n";
+    } else {
+      ++gatherings;
+      gathered += e.bytes;
+      moved += e.moved;
+    }
+  }
+  std::cerr << "tessel-mpi: gathered " << gatherings << " times: " << gathered << " bytes, "
+            << moved << " bytes moved\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,6 +97,9 @@ int main(int argc, char** argv) {
     tessel::set_work_threads(threads == 0 ? 1 : threads);
     if (writer && isatty(STDERR_FILENO) == 1) interpreter.show_progress();
     status = interpreter.run(args);
+    // For measurements: with TESSEL_MPI_EXCHANGES set, rank 0 tells on
+    // standard error what went between the ranks.
+    if (writer && std::getenv("TESSEL_MPI_EXCHANGES") != nullptr) report_exchanges(ranks);
     // A failure of this rank alone (its output, or the system's memory)
     // leaves the other ranks where no gathering will meet them: the whole
     // run ends here, with this status.

@@ -44,6 +44,7 @@ std::vector<std::string> MpiRanks::all_gather(const std::string& mine) {
   std::string all(static_cast<std::size_t>(total), '\0');
   MPI_Allgatherv(mine.data(), counts[static_cast<std::size_t>(rank_)], MPI_CHAR, all.data(),
                  counts.data(), offsets.data(), MPI_CHAR, comm_);
+  exchanges_.push_back({false, total, total * static_cast<std::uint64_t>(size_ - 1)});
   std::vector<std::string> parts;
   parts.reserve(sizes.size());
   for (std::size_t r = 0; r < sizes.size(); ++r)
@@ -60,6 +61,8 @@ void MpiRanks::share_parts(char* data, std::span<const std::uint64_t> bounds) {
       MPI_Bcast(data + at, count_of(n), MPI_BYTE, r, comm_);
     }
   }
+  const std::uint64_t bytes = bounds[static_cast<std::size_t>(size_)] - bounds[0];
+  exchanges_.push_back({true, bytes, bytes * static_cast<std::uint64_t>(size_ - 1)});
 }
 
 std::string MpiRanks::broadcast(const std::string& text) {

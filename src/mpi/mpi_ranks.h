@@ -3,6 +3,8 @@
 
 #include <mpi.h>
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,11 +30,23 @@ class MpiRanks : public Ranks {
 
   MPI_Comm comm() const { return comm_; }
 
+  // What went between the ranks: one record per level shared and per
+  // gathering (of found sequences, or of the sizes of shared parts), in the
+  // order of the run. `moved` counts every byte once for each rank it went
+  // to.
+  struct Exchange {
+    bool level = false;       // a level shared, else a gathering
+    std::uint64_t bytes = 0;  // the level's, or what all ranks gave
+    std::uint64_t moved = 0;
+  };
+  const std::vector<Exchange>& exchanges() const { return exchanges_; }
+
  private:
   MPI_Comm comm_;
   int rank_ = 0;
   int size_ = 1;
   int local_size_ = 1;
+  std::vector<Exchange> exchanges_;
 };
 
 }  // namespace tessel
