@@ -50,15 +50,33 @@ struct RankCase {
   std::size_t most_per_range = 0;
   // A memory limit below what --max-memory takes (0: none).
   std::size_t budget = 0;
+  // Whether, with levels built in shares from 2^12 children on, a level
+  // is held in shares, and a join is made by parents.
+  bool held = false;
+  bool by_parents = false;
 };
 
 void PrintTo(const RankCase& c, std::ostream* os) { *os << c.name; }
 
 const std::vector<RankCase> kRankCases = {
-    {"full_cube_9", "R U F' L2 D B' R2 U' F set d 9 solve"},
+    {"full_cube_9", "R U F' L2 D B' R2 U' F set d 9 solve", {}, 0, 0, true, true},
+    // The backward side holds a level in shares: every rank has the same
+    // forward entries of a meeting position.
+    {"full_cube_10", "R U F' L2 D B' R2 U' F D set d 10 solve", {}, 0, 0, true, true},
+    {"full_cube_10_auf",
+     "R U F' L2 D B' R2 U' F D set_auf both set d 10 solve",
+     {},
+     0,
+     0,
+     true,
+     true},
     {"identities_8", "set d 8 solve"},
+    // Many sequences through one meeting position, from parents on every
+    // rank: the order of one process.
+    {"identities_10", "set d 10 solve", {}, 0, 0, true, true},
+    {"one_turn_11", "U set d 11 solve", {}, 0, 0, true, true},
     {"limit_on_a_later_rank", "set d 8 set n 37 solve"},
-    {"limit_one", "R U F' L2 D B' R2 U' set d 9 set n 1 solve"},
+    {"limit_one", "R U F' L2 D B' R2 U' set d 9 set n 1 solve", {}, 0, 0, true},
     {"after_first_match", "R U F' L D set d 9 set da 2 solve"},
     {"cross", "init_empty_cube add_cross F R D' L2 B U set d 8 solve"},
     {"f2l", "init_empty_cube add_f2l R U R' U' F' U F set d 8 solve"},
@@ -66,12 +84,24 @@ const std::vector<RankCase> kRankCases = {
      "init_empty_cube add_f2l add_corners_orientation add_edges_orientation R U R' U R U2 R' "
      "set_gen RUF set_auf both set d 10 solve"},
     {"domino", "set_domino_cube R U F D L set d 8 solve"},
-    {"half_turns", "R2 U F2 D' L2 B2 U set_gen R2L2F2B2DU set d 11 solve"},
-    {"slices_and_rotations", "init_empty_cube add_f2l R U M' U2 r set_gen RUrMx set d 9 solve"},
+    {"half_turns", "R2 U F2 D' L2 B2 U set_gen R2L2F2B2DU set d 11 solve", {}, 0, 0, true, true},
+    {"slices_and_rotations",
+     "init_empty_cube add_f2l R U M' U2 r set_gen RUrMx set d 9 solve",
+     {},
+     0,
+     0,
+     true,
+     true},
     {"two_phase", "R U F' L2 D B' R2 U' F D2 solve_two_phase F R U R' U' F' solve_two_phase"},
-    {"reconstruct", "R U R' U' R' F R F' set d 9 reconstruct"},
+    {"reconstruct", "R U R' U' R' F R F' set d 9 reconstruct", {}, 0, 0, true, true},
     {"error_in_the_middle", "R U R' set d 6 solve frobnicate set d 5 solve"},
-    {"ranged_full_cube_9", "R U F' L2 D B' R2 U' F set d 9 solve", {"--max-memory", "4M"}, 3000},
+    {"ranged_full_cube_9",
+     "R U F' L2 D B' R2 U' F set d 9 solve",
+     {"--max-memory", "4M"},
+     3000,
+     0,
+     true,
+     true},
     {"ranged_limit", "set d 8 set n 37 solve", {"--max-memory", "4M"}, 3000},
     {"ranged_slices", "set d 8 solve", {}, 40, 1600 << 10},
     {"ranged_slices_cross",
@@ -89,10 +119,12 @@ TEST_P(SearchesOnRanks, SameOutputAsOneProcess) {
   const auto setup = [&c](Interpreter& interpreter) {
     interpreter.session().set_most_per_range(c.most_per_range);
     if (c.budget != 0) interpreter.session().budget().set_limit(c.budget);
+    interpreter.session().set_always_hold(true);
   };
   const auto alone = test::run_on_ranks(c.input, c.args, 1, setup)[0];
   ASSERT_FALSE(alone.out.empty());
-  // Levels from 2^12 children on are built in shares (from 2^22 in use).
+  // Levels from 2^12 children on are built in shares (from 2^22 in use),
+  // and the last one a search stores is held in shares.
   set_shared_levels_from(std::size_t{1} << 12);
   for (int ranks : {2, 3}) {
     const auto results = test::run_on_ranks(c.input, c.args, ranks, setup);
@@ -100,6 +132,12 @@ TEST_P(SearchesOnRanks, SameOutputAsOneProcess) {
       SCOPED_TRACE(std::to_string(ranks) + " ranks, rank " + std::to_string(r));
       EXPECT_EQ(results[r].out, alone.out);
       EXPECT_EQ(results[r].status, alone.status);
+      if (c.held) {
+        EXPECT_GT(results[r].stats.held, 0u);
+      }
+      if (c.by_parents) {
+        EXPECT_GT(results[r].stats.by_parents, 0u);
+      }
     }
   }
   set_shared_levels_from(0);

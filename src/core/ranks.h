@@ -39,4 +39,12 @@ class Ranks {
   }
 };
 
+// Whether `mine` is true on every rank: for decisions every rank must take
+// alike. Every rank must call it at the same point of the run.
+inline bool all_agree(Ranks& ranks, bool mine) {
+  for (const std::string& part : ranks.all_gather(mine ? "1" : "0"))
+    if (part != "1") return false;
+  return true;
+}
+
 }  // namespace tessel

@@ -43,10 +43,13 @@ void record(const search_side& forward, const search_side& backward, std::uint64
 
 std::int64_t join(const search_side& forward, const search_side& backward, std::int64_t max_count,
                   const SequenceSink& sink, SearchSession& session,
-                  PreparedFilter* carried = nullptr, bool prepare = false) {
+                  PreparedFilter* carried = nullptr, bool prepare = false,
+                  bool next_by_parents = false) {
   RangeJoinOptions options;
   options.carried = carried;
   options.prepare = prepare;
+  // A join by parents (join_over_ranks) takes a filter of all the children.
+  if (next_by_parents) options.prepare_share = KeyShare{};
   options.most_per_range = session.most_per_range();
   options.filter_bits = session.filter_bits();
   options.filter_staging = session.filter_staging();
@@ -59,6 +62,7 @@ std::int64_t join(const search_side& forward, const search_side& backward, std::
   options.near_joins = &session.stats().near_joins;
   options.progress = session.progress();
   if (Ranks* ranks = session.ranks(); ranks != nullptr && ranks->size() > 1) {
+    if (joins_by_parents(forward, backward)) ++session.stats().by_parents;
     // A filter of one rank's share serves its next join only when that is
     // cut alike (PreparedFilter::holds).
     return join_over_ranks(*ranks, forward, backward, max_count, sink, session.budget(), options);
@@ -140,13 +144,31 @@ void search(Sides& sides, const SideRoots& from, const SideRoots& to, search_par
     // less than storing them, in time and in memory.
     const bool last = levels + 2 >= parameters.max_depth_of_search;
     give_way(session);
-    sides[static_cast<std::size_t>(levels % 2)].grow_or_plan(session.legal(), last,
-                                                             session.ranks());
+    // On several ranks, the last level this search stores (both sides grow
+    // only range-built levels after it) may be held in shares, unless the
+    // other side already holds one: each rank keeps its part of the level,
+    // and the range-built level grown from it has each rank's part for
+    // parents. Its join then takes a filter of all the children of the
+    // other side's last level instead of those in one rank's share: worth
+    // it where the level (16 bytes per entry) is more than an eighth as
+    // large as that filter (2 bytes per child), as the parents of both
+    // tell.
+    const std::size_t grown = static_cast<std::size_t>(levels % 2);
+    Ranks* const ranks = session.ranks();
+    const bool hold =
+        ranks != nullptr && ranks->size() > 1 && !last &&
+        levels + 3 >= parameters.max_depth_of_search && !sides[1 - grown].held_share &&
+        (session.always_hold() || sides[grown].newest_size() * 8 > sides[1 - grown].newest_size());
+    sides[grown].grow_or_plan(session.legal(), last, ranks, hold);
+    if (sides[grown].held_share && !sides[grown].range_built()) ++session.stats().held;
     ++levels;
     session.info("Searching " + std::to_string(levels) + " move solutions...");
     // The next length, if any, grows the other side's last level.
     const bool next_is_last =
         levels < parameters.max_depth_of_search && levels + 2 >= parameters.max_depth_of_search;
+    // The next length joins by parents when it grows a side from a level
+    // held in shares.
+    const bool next_by_parents = sides[static_cast<std::size_t>(levels % 2)].held_share.has_value();
     found_total += join(
         sides[0], sides[1], wanted - found_total,
         [&session, &from, &to](std::span<const int> moves) {
@@ -155,7 +177,7 @@ void search(Sides& sides, const SideRoots& from, const SideRoots& to, search_par
                              to.text[roots.backward] + "\n");
           return true;
         },
-        session, &carried, next_is_last);
+        session, &carried, next_is_last, next_by_parents);
     if (found_total >= wanted) break;
     if (found_total > 0 && parameters.max_depth_after_first_match >= 0 &&
         static_cast<std::int64_t>(parameters.max_depth_after_first_match) + levels <

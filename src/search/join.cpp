@@ -25,9 +25,11 @@ void sequence_list::add_reverse_sequence(std::span<const int> reversed, std::siz
 
 namespace {
 thread_local SequenceRoots sequence_roots;
+thread_local SequenceMeeting sequence_meeting;
 }  // namespace
 
 SequenceRoots roots_of_sequence() { return sequence_roots; }
+SequenceMeeting meeting_of_sequence() { return sequence_meeting; }
 
 bool hand_on(const SequenceSink& sink, std::span<const int> moves, SequenceRoots roots) {
   sequence_roots = roots;
@@ -256,6 +258,7 @@ class SequenceJoiner {
                               unpack_last_move(forward_.cubes[a]), kForward))
           continue;
         if (!sf_built) {
+          sequence_meeting = {forward_.cubes[a], a - m.i};
           sf_.clear();
           find_level_sequence(sf_, path_, forward_, a, kForward);
           sf_built = true;

@@ -90,6 +90,14 @@ struct SequenceRoots {
 // runs, on the thread that runs it (the join hands every sequence on from
 // the thread that called it).
 SequenceRoots roots_of_sequence();
+// Where a sequence a join hands on meets: the position (with the last move
+// of the forward entry), and which of the position's forward entries it
+// follows (0 for the first). Valid as roots_of_sequence() is, in a join.
+struct SequenceMeeting {
+  PackedCube position;
+  std::size_t forward_entry = 0;
+};
+SequenceMeeting meeting_of_sequence();
 // Hands a sequence to `sink` as a join does, with `roots` as what
 // roots_of_sequence() tells while the sink runs; returns what it returns.
 bool hand_on(const SequenceSink& sink, std::span<const int> moves, SequenceRoots roots);

@@ -449,17 +449,11 @@ std::size_t sort_and_compact(unsigned parts, const std::vector<std::uint64_t>& b
   return sort_and_compact(parts, bucket, 0, bucket.size() - 1, bucket_bits, level, base);
 }
 
-// On several ranks, a level is built in shares: every rank makes all the
-// children (the parents are on every rank) but writes, sorts and compacts
-// only a run of whole buckets, cut where the counts give the ranks about
-// as many children each (the counts, and so the cuts, are the same on
-// every rank). The ranks then share what they kept, in rank order, which
-// is bucket order: every rank ends with the level one process builds.
-// Returns the number of entries.
-std::size_t build_in_shares(LevelPlan& plan, const PackedCube* cubes, const MoveChoice& choice,
-                            PackedCube* level, std::size_t base, Ranks& ranks) {
-  const auto size = static_cast<std::size_t>(ranks.size());
-  const auto rank = static_cast<std::size_t>(ranks.rank());
+// The runs of whole buckets of a level built in shares on `size` ranks:
+// rank r's is [first[r], first[r + 1]), cut where the counts give the
+// ranks about as many children each. The counts, and so the cuts, are the
+// same on every rank.
+std::vector<std::size_t> runs_of_ranks(const LevelPlan& plan, std::size_t size) {
   const std::uint64_t total = plan.bucket[plan.buckets];
   std::vector<std::size_t> first(size + 1, plan.buckets);
   first[0] = 0;
@@ -468,6 +462,30 @@ std::size_t build_in_shares(LevelPlan& plan, const PackedCube* cubes, const Move
     while (b < plan.buckets && plan.bucket[b] < at) ++b;
     first[r] = b;
   }
+  return first;
+}
+
+// The positions of buckets [lo, hi) of `buckets`, as the share of one of
+// the ranks whose runs cover them all in order.
+KeyShare share_of_run(std::size_t lo, std::size_t hi, std::size_t buckets, int shift) {
+  KeyShare share;
+  if (lo != 0 && lo == buckets) return {1, 1, false};  // nothing
+  share.lo = static_cast<std::uint64_t>(lo) << shift;
+  share.to_end = hi == buckets;
+  share.hi = share.to_end ? 0 : static_cast<std::uint64_t>(hi) << shift;
+  return share;
+}
+
+// On several ranks, a level is built in shares: every rank makes all the
+// children (the parents are on every rank) but writes, sorts and compacts
+// only its run of buckets (runs_of_ranks). The ranks then share what they
+// kept, in rank order, which is bucket order: every rank ends with the
+// level one process builds. Returns the number of entries.
+std::size_t build_in_shares(LevelPlan& plan, const PackedCube* cubes, const MoveChoice& choice,
+                            PackedCube* level, std::size_t base, Ranks& ranks) {
+  const auto size = static_cast<std::size_t>(ranks.size());
+  const auto rank = static_cast<std::size_t>(ranks.rank());
+  const std::vector<std::size_t> first = runs_of_ranks(plan, size);
   const std::size_t lo = first[rank], hi = first[rank + 1];
   write_children(plan, cubes, choice, level, lo, hi);
   const std::uint64_t kept =
@@ -505,7 +523,14 @@ struct range_built_level::Plan {
 // which any run of its buckets can be built later.
 new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, std::size_t end,
                                      int direction, const LegalMoves& legal, bool never_grown,
-                                     Ranks* ranks) {
+                                     Ranks* ranks, bool hold_share, bool must_plan) {
+  // On several ranks every rank decides alike whether to store the level,
+  // as the rank with the least room would (filters sized to each rank's
+  // share leave the ranks different room). A level that must be planned
+  // is planned by each rank alone: its parents, and so its counts, differ
+  // from rank to rank.
+  const bool on_ranks = ranks != nullptr && ranks->size() > 1 && !must_plan;
+  const auto agreed = [&](bool mine) { return on_ranks ? all_agree(*ranks, mine) : mine; };
   // Level 0 (the level at index 0) holds the roots, which every legal move
   // expands; all roots hold the same pieces.
   auto choice = std::make_unique<const MoveChoice>(
@@ -521,33 +546,68 @@ new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, st
       plan->bucket.assign(plan->buckets + 1, 0);
       plan->bucket[plan->buckets] = total;
       cache.add_generated(total);
-      return {end, std::make_unique<range_built_level>(
-                       std::make_unique<range_built_level::Plan>(
-                           range_built_level::Plan{std::move(choice), std::move(plan)}),
-                       start, end)};
+      return {end,
+              std::make_unique<range_built_level>(
+                  std::make_unique<range_built_level::Plan>(
+                      range_built_level::Plan{std::move(choice), std::move(plan)}),
+                  start, end),
+              std::nullopt};
     }
   }
   const bool written =
-      !never_grown && cache.can_hold(base + (end - start) * choice->root_count + 1);
+      agreed(!never_grown && cache.can_hold(base + (end - start) * choice->root_count + 1));
   auto plan = std::make_unique<LevelPlan>(start, end, choice->root_count, false, written);
   count_children(*plan, cache.cubes(), *choice);
   std::size_t total = place_children(*plan);
-  if (!cache.can_hold(base + total + 1) || (never_grown && total >= kLeastPlannedChildren)) {
+  const bool shared = on_ranks && !must_plan && total >= shared_level_children.load();
+  // A level held in shares takes each rank only the room of its run.
+  std::vector<std::size_t> runs;
+  std::size_t room = total;
+  if (shared && hold_share) {
+    runs = runs_of_ranks(*plan, static_cast<std::size_t>(ranks->size()));
+    room = 0;
+    for (std::size_t r = 0; r + 1 < runs.size(); ++r)
+      room = std::max<std::size_t>(room, plan->bucket[runs[r + 1]] - plan->bucket[runs[r]]);
+  }
+  if (!agreed(cache.can_hold(base + room + 1)) || must_plan ||
+      (never_grown && total >= kLeastPlannedChildren)) {
     if (plan->bucket_bits != kLargeBucketBits) {
       plan = std::make_unique<LevelPlan>(start, end, choice->root_count, true);
       count_children(*plan, cache.cubes(), *choice);
       total = place_children(*plan);
     }
     cache.add_generated(total);
-    return {end, std::make_unique<range_built_level>(
-                     std::make_unique<range_built_level::Plan>(
-                         range_built_level::Plan{std::move(choice), std::move(plan)}),
-                     start, end)};
+    return {end,
+            std::make_unique<range_built_level>(
+                std::make_unique<range_built_level::Plan>(
+                    range_built_level::Plan{std::move(choice), std::move(plan)}),
+                start, end),
+            std::nullopt};
+  }
+  if (!runs.empty()) {
+    // Only this rank's run is written, at the start of the level's place:
+    // the level holds this rank's share of it.
+    const auto rank = static_cast<std::size_t>(ranks->rank());
+    const std::size_t lo = runs[rank], hi = runs[rank + 1];
+    const std::uint64_t from = plan->bucket[lo];
+    std::vector<std::uint64_t> own(plan->bucket.begin() + static_cast<std::ptrdiff_t>(lo),
+                                   plan->bucket.begin() + static_cast<std::ptrdiff_t>(hi) + 1);
+    for (std::uint64_t& at : own) at -= from;
+    for (auto& next : plan->next)
+      for (std::size_t b = lo; b < hi; ++b) next[b] -= from;
+    make_room(cache, base, own.back(), plan->parts);
+    cache.add_generated(total - own.back());
+    PackedCube* const level = cache.cubes() + base;
+    write_children(*plan, cache.cubes(), *choice, level, lo, hi);
+    const std::size_t new_end =
+        base + sort_and_compact(plan->parts, own, plan->bucket_bits, level, base);
+    cache.set_used(new_end);
+    return {new_end, nullptr, share_of_run(lo, hi, plan->buckets, plan->bucket_shift)};
   }
   make_room(cache, base, total, plan->parts);
   PackedCube* const level = cache.cubes() + base;
   std::size_t kept = 0;
-  if (ranks != nullptr && ranks->size() > 1 && total >= shared_level_children.load()) {
+  if (shared) {
     kept = build_in_shares(*plan, cache.cubes(), *choice, level, base, *ranks);
   } else {
     write_children(*plan, cache.cubes(), *choice, level);
@@ -555,7 +615,7 @@ new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, st
   }
   const std::size_t new_end = base + kept;
   cache.set_used(new_end);
-  return {new_end, nullptr};
+  return {new_end, nullptr, std::nullopt};
 }
 
 void set_wide_buckets_from(std::size_t children) {

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -205,6 +206,8 @@ class range_built_level {
 struct new_level {
   std::size_t end;
   std::unique_ptr<range_built_level> ranges;
+  // A stored level that holds only this rank's share of its positions.
+  std::optional<KeyShare> held;
 };
 
 // Levels with fewer children than this are stored whenever they fit.
@@ -214,12 +217,17 @@ inline constexpr std::uint64_t kLeastPlannedChildren = std::uint64_t{1} << 22;
 // error: it is planned and returned as a range-built level. With
 // `never_grown`, so is a level of kLeastPlannedChildren children or more
 // that fits: no level will be grown from it. With `ranks` (every rank
-// growing the same level from the same parents), a large level is built
-// in shares, each rank sorting a run of its buckets, and shared: the
-// level is the same.
+// growing the same level from the same parents, and deciding alike whether
+// to store it), a large level is built in shares, each rank sorting a run
+// of its buckets, and shared: the level is the same. With `hold_share`
+// too, the ranks do not share their runs: each rank's level holds only the
+// positions of its run (`held` tells which), and needs only the room for
+// them. With `must_plan`, the level is range-built whatever its size (its
+// parents are one rank's share of their level).
 new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, std::size_t end,
                                      int direction, const LegalMoves& legal,
-                                     bool never_grown = false, Ranks* ranks = nullptr);
+                                     bool never_grown = false, Ranks* ranks = nullptr,
+                                     bool hold_share = false, bool must_plan = false);
 
 // Within every run of one position in [begin, end), keeps only the first
 // entry for each last move; compacts in place and returns the new end.

@@ -1,5 +1,6 @@
 #include "search/rank_join.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -44,10 +45,53 @@ void append_sequence(std::string& out, std::span<const int> moves, SequenceRoots
   append_u64(out, roots.backward);
 }
 
+// A gathered sequence: its moves and roots, where it meets and from which
+// rank.
+struct Gathered {
+  std::vector<int> moves;
+  SequenceRoots roots;
+  PackedCube position;
+  std::uint64_t forward_entry = 0;
+  std::size_t rank = 0;
+};
+
+// Reads the sequence at `at` of `part` (appended by append_sequence, with
+// its meeting after it when `meetings`) into g, and moves `at` past it.
+void read_sequence(const std::string& part, std::size_t& at, bool meetings, Gathered& g) {
+  const std::uint64_t length = read_u64(part, at);
+  if (part.size() - at < length) fail("ERROR: Bug found, a gathered sequence is cut short\n");
+  g.moves.clear();
+  for (const std::size_t end = at + length; at < end; ++at)
+    g.moves.push_back(static_cast<unsigned char>(part[at]));
+  g.roots.forward = read_u64(part, at);
+  g.roots.backward = read_u64(part, at);
+  if (meetings) {
+    g.position.hi = read_u64(part, at);
+    g.position.lo = read_u64(part, at);
+    g.forward_entry = read_u64(part, at);
+  }
+}
+
+// Hands one more gathered sequence on, as a join of one process would:
+// false once the sink says so or `found` reaches max_count (a limit of 0
+// or less, like 1, stops at the first sequence).
+bool hand_on_gathered(const SequenceSink& sink, const Gathered& g, std::int64_t& found,
+                      std::int64_t max_count) {
+  ++found;
+  return hand_on(sink, g.moves, g.roots) && found < max_count;
+}
+
 }  // namespace
+
+bool joins_by_parents(const search_side& forward, const search_side& backward) {
+  return (forward.held_share && forward.range_built()) ||
+         (backward.held_share && backward.range_built());
+}
 
 KeyShare share_of_rank(const search_side& forward, const search_side& backward, int rank,
                        int ranks) {
+  if (forward.held_share) return *forward.held_share;
+  if (backward.held_share) return *backward.held_share;
   const LevelRange f = cut_level(forward), b = cut_level(backward);
   // The larger, the forward one when alike: so the joins of one search
   // whose cut levels stay the same (a range-built level joined with the
@@ -68,9 +112,63 @@ KeyShare share_of_rank(const search_side& forward, const search_side& backward, 
   return share;
 }
 
+namespace {
+
+// join_over_ranks when joins_by_parents.
+std::int64_t join_by_parents(Ranks& ranks, const search_side& forward, const search_side& backward,
+                             std::int64_t max_count, const SequenceSink& sink, MemoryBudget& budget,
+                             RangeJoinOptions options) {
+  options.share = {};
+  std::string mine;
+  join_newest(
+      forward, backward, max_count,
+      [&mine](std::span<const int> moves) {
+        append_sequence(mine, moves, roots_of_sequence());
+        const SequenceMeeting meeting = meeting_of_sequence();
+        append_u64(mine, meeting.position.hi);
+        append_u64(mine, meeting.position.lo);
+        append_u64(mine, meeting.forward_entry);
+        return true;
+      },
+      budget, options);
+  const std::vector<std::string> all = ranks.all_gather(mine);
+  std::vector<Gathered> sequences;
+  for (std::size_t r = 0; r < all.size(); ++r) {
+    for (std::size_t at = 0; at < all[r].size();) {
+      sequences.emplace_back().rank = r;
+      read_sequence(all[r], at, true, sequences.back());
+    }
+  }
+  // In one process's join, a meeting position's sequences come forward
+  // entry by forward entry, each with every backward entry in turn; the
+  // entries of the side grown from shares come from the parents of rank 0
+  // first, then of rank 1, and so on. Where that side is the forward one,
+  // each rank's entries of a position follow those of the ranks before;
+  // otherwise every rank has the same forward entries, and for each, the
+  // ranks' backward entries follow one another.
+  const bool forward_from_shares = forward.held_share && forward.range_built();
+  std::stable_sort(sequences.begin(), sequences.end(),
+                   [forward_from_shares](const Gathered& a, const Gathered& b) {
+                     if (!same_cube_state(a.position, b.position))
+                       return cube_state_less(a.position, b.position);
+                     if (forward_from_shares) return a.rank < b.rank;
+                     if (a.forward_entry != b.forward_entry)
+                       return a.forward_entry < b.forward_entry;
+                     return a.rank < b.rank;
+                   });
+  std::int64_t found = 0;
+  for (const Gathered& g : sequences)
+    if (!hand_on_gathered(sink, g, found, max_count)) break;
+  return found;
+}
+
+}  // namespace
+
 std::int64_t join_over_ranks(Ranks& ranks, const search_side& forward, const search_side& backward,
                              std::int64_t max_count, const SequenceSink& sink, MemoryBudget& budget,
                              RangeJoinOptions options) {
+  if (joins_by_parents(forward, backward))
+    return join_by_parents(ranks, forward, backward, max_count, sink, budget, options);
   options.share = share_of_rank(forward, backward, ranks.rank(), ranks.size());
   std::string mine;
   join_newest(
@@ -82,22 +180,11 @@ std::int64_t join_over_ranks(Ranks& ranks, const search_side& forward, const sea
       budget, options);
   const std::vector<std::string> all = ranks.all_gather(mine);
   std::int64_t found = 0;
-  std::vector<int> moves;
+  Gathered g;
   for (const std::string& part : all) {
-    std::size_t at = 0;
-    while (at < part.size()) {
-      const std::uint64_t length = read_u64(part, at);
-      if (part.size() - at < length) fail("ERROR: Bug found, a gathered sequence is cut short\n");
-      moves.clear();
-      for (const std::size_t end = at + length; at < end; ++at)
-        moves.push_back(static_cast<unsigned char>(part[at]));
-      SequenceRoots roots;
-      roots.forward = read_u64(part, at);
-      roots.backward = read_u64(part, at);
-      ++found;
-      // As a join of one process: a limit of 0 or less, like 1, stops at
-      // the first sequence.
-      if (!hand_on(sink, moves, roots) || found >= max_count) return found;
+    for (std::size_t at = 0; at < part.size();) {
+      read_sequence(part, at, false, g);
+      if (!hand_on_gathered(sink, g, found, max_count)) return found;
     }
   }
   return found;

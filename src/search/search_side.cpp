@@ -32,11 +32,18 @@ void search_side::restart(std::span<const PackedCube> roots) {
   }
   cache.set_used(roots.size());
   level_ends.assign(1, roots.size());
+  held_share.reset();
   rewind();
 }
 
 void search_side::rewind() {
   ranges.reset();
+  if (held_share) {
+    // Only the last stored level is ever held in shares.
+    level_ends.pop_back();
+    cache.set_used(level_ends.back());
+    held_share.reset();
+  }
   depth = 0;
   level_start = 0;
   level_end = level_ends[0];
@@ -58,7 +65,7 @@ std::size_t search_side::grow(const LegalMoves& legal, level_step step) {
   return newest_size();
 }
 
-void search_side::grow_or_plan(const LegalMoves& legal, bool last, Ranks* ranks) {
+void search_side::grow_or_plan(const LegalMoves& legal, bool last, Ranks* ranks, bool hold_share) {
   if (ranges) fail(kOutOfMemory);
   if (levels_ahead() > 0) {
     level_start = level_end + 1;
@@ -66,12 +73,15 @@ void search_side::grow_or_plan(const LegalMoves& legal, bool last, Ranks* ranks)
     return;
   }
   write_next_marker();
-  new_level level =
-      generate_or_plan_new_level(cache, level_start, level_end, direction, legal, last, ranks);
+  const bool parents_held = held_share.has_value();
+  new_level level = generate_or_plan_new_level(cache, level_start, level_end, direction, legal,
+                                               last || parents_held, ranks,
+                                               hold_share && !parents_held, parents_held);
   if (level.ranges) {
     ranges = std::move(level.ranges);
     return;
   }
+  held_share = level.held;
   level_start = level_end + 1;
   level_end = level.end;
   level_ends.push_back(level_end);
@@ -408,7 +418,8 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
   } else {
     const LevelRange stored = share_of_level(other.side->newest(), share);
     const range_built_level& level = *first.side->ranges;
-    const std::uint64_t next = children_in_share(*first.side, share);
+    const KeyShare& next_share = options.prepare_share ? *options.prepare_share : share;
+    const std::uint64_t next = children_in_share(*first.side, next_share);
     // The next join may take a filter of the range-built level's children,
     // only where it leaves most of the budget to this join (half of it when
     // the join keeps few children, as it does once parents are passed
@@ -421,11 +432,11 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
       // positions may be children: those few, and their parents, make the
       // filters the level is then sifted through, from those parents alone.
       carried->level = first.side->ranges.get();
-      carried->share = share;
+      carried->share = next_share;
       const PositionFilter& children = carried->filter.emplace(budget, next, options.filter_bits);
       steps = 2;
       if (progress != nullptr) progress->step(++step, steps, positions);
-      level.add_children(first.side->cache.cubes(), *carried->filter, share,
+      level.add_children(first.side->cache.cubes(), *carried->filter, next_share,
                          options.filter_staging);
       const double chance = children.chance_of_passing(next);
       // Worth it only while the parents one move from them are at most
@@ -458,7 +469,8 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
       // at random: were it staged too, the two would share the staging's
       // rounds, each round then too short for a large filter to pay for
       // being read in order.
-      if (prepare && !carried->filter && filter_bytes <= budget.remaining() / 4 &&
+      if (prepare && !options.prepare_share && !carried->filter &&
+          filter_bytes <= budget.remaining() / 4 &&
           (options.filter_staging != 0 || !FilterStaging::stages_by_default(*first_filter))) {
         carried->level = first.side->ranges.get();
         carried->share = share;

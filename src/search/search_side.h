@@ -38,6 +38,11 @@ struct search_side {
   // grow_or_plan instead of being grown.
   std::vector<std::size_t> level_ends;
   int depth = 0;
+  // On several ranks: the newest stored level holds only this rank's share
+  // of its positions (the other ranks hold the rest), when set. Only a
+  // range-built level grows from it (whose parents are then that share),
+  // and the level is given up by rewind().
+  std::optional<KeyShare> held_share;
 
   search_side(const Cube& root, int direction, MemoryBudget& budget);
   // A side with several roots, all in level 0: distinct packed cubes (last
@@ -60,12 +65,15 @@ struct search_side {
   // With `last`, the side will not grow again, so a large level is left
   // range-built even when it fits: its joins are cheaper than storing it.
   // On several `ranks`, large levels are built in shares
-  // (generate_or_plan_new_level).
-  void grow_or_plan(const LegalMoves& legal, bool last = false, Ranks* ranks = nullptr);
+  // (generate_or_plan_new_level); with `hold_share`, a large stored level
+  // is then held in shares (held_share).
+  void grow_or_plan(const LegalMoves& legal, bool last = false, Ranks* ranks = nullptr,
+                    bool hold_share = false);
   bool range_built() const { return ranges != nullptr; }
 
   // Back to level 0 for a new search with the same roots, direction and
-  // legal moves: the stored levels stay and are taken again as it grows.
+  // legal moves: the stored levels stay and are taken again as it grows,
+  // except a level held in shares.
   void rewind();
   // A new side in the same memory: only `roots` (as for the constructor),
   // whose levels are all grown again.
@@ -126,6 +134,9 @@ struct RangeJoinOptions {
   // one fills it for the next.
   PreparedFilter* carried = nullptr;
   bool prepare = false;
+  // The children a filter prepared holds: those in this share instead of
+  // those in `share` (the next join is cut otherwise).
+  std::optional<KeyShare> prepare_share;
   // When both levels are range-built, the second is sifted only from the
   // parents one move from the first's kept children, when those are few
   // (tests turn it off to compare).
