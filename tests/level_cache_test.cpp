@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <set>
@@ -373,9 +374,11 @@ void PrintTo(const ThreadCase& c, std::ostream* os) { *os << c.name; }
 class LevelsForAnyThreadCount : public ::testing::TestWithParam<ThreadCase> {};
 
 // On `ranks` (one of a group that all build the same levels), as a search
-// on them grows its sides; the threads are then set by the caller.
+// on them grows its sides; the threads are then set by the caller. With
+// `held`, the last level is held in shares, and its share is put there.
 std::vector<PackedCube> build_levels(const ThreadCase& c, unsigned threads,
-                                     std::size_t wide_from = 0, Ranks* ranks = nullptr) {
+                                     std::size_t wide_from = 0, Ranks* ranks = nullptr,
+                                     std::optional<KeyShare>* held = nullptr) {
   if (ranks == nullptr) {
     set_work_threads(threads);
     set_wide_buckets_from(wide_from);
@@ -390,10 +393,11 @@ std::vector<PackedCube> build_levels(const ThreadCase& c, unsigned threads,
     if (ranks == nullptr) {
       side.grow(legal);
     } else {
-      side.grow_or_plan(legal, false, ranks);
+      side.grow_or_plan(legal, false, ranks, held != nullptr && depth == c.depth);
       EXPECT_FALSE(side.range_built());
     }
   }
+  if (held != nullptr) *held = side.held_share;
   if (ranks == nullptr) {
     set_work_threads(0);
     set_wide_buckets_from(0);
@@ -433,7 +437,7 @@ TEST_P(LevelsForAnyThreadCount, SameLevelsBuiltInSharesOnRanks) {
   const auto& c = GetParam();
   const std::vector<PackedCube> one = build_levels(c, 1);
   set_shared_levels_from(std::size_t{1} << 10);
-  for (int ranks : {2, 3}) {
+  for (int ranks : {2, 3, 7}) {
     for (unsigned threads : {1u, 2u}) {
       set_work_threads(threads);
       std::vector<std::vector<PackedCube>> built(static_cast<std::size_t>(ranks));
@@ -449,6 +453,61 @@ TEST_P(LevelsForAnyThreadCount, SameLevelsBuiltInSharesOnRanks) {
         EXPECT_EQ(a, one.end()) << "first difference at index " << (a - one.begin());
       }
     }
+  }
+  set_work_threads(0);
+  set_shared_levels_from(0);
+}
+
+// Held in shares, the last level of each rank holds the positions of its
+// share, the shares follow one another, and the ranks' levels, in rank
+// order, are the level one process builds. Every level is built in shares
+// here, on up to 7 ranks: some levels have fewer children than there are
+// ranks, so some runs are empty.
+TEST_P(LevelsForAnyThreadCount, LastLevelHeldInShares) {
+  const auto& c = GetParam();
+  std::vector<PackedCube> one = build_levels(c, 1);
+  set_shared_levels_from(1);
+  for (int ranks : {2, 3, 7}) {
+    SCOPED_TRACE(std::to_string(ranks) + " ranks");
+    set_work_threads(2);
+    std::vector<std::vector<PackedCube>> built(static_cast<std::size_t>(ranks));
+    std::vector<std::optional<KeyShare>> shares(static_cast<std::size_t>(ranks));
+    test::on_ranks(ranks, [&](Ranks& rank) {
+      const auto r = static_cast<std::size_t>(rank.rank());
+      built[r] = build_levels(c, 2, 0, &rank, &shares[r]);
+    });
+    // Where the last level starts: after the marker that follows the level
+    // before it, the same on every rank.
+    const std::size_t marker = [&] {
+      std::size_t at = one.size();
+      while (at-- > 0)
+        if (one[at].hi == 0) return at;
+      return std::size_t{0};
+    }();
+    std::vector<PackedCube> joined(one.begin(), one.begin() + static_cast<std::ptrdiff_t>(marker) + 1);
+    for (int r = 0; r < ranks; ++r) {
+      SCOPED_TRACE("rank " + std::to_string(r));
+      const std::vector<PackedCube>& part = built[static_cast<std::size_t>(r)];
+      ASSERT_TRUE(shares[static_cast<std::size_t>(r)].has_value());
+      const KeyShare& share = *shares[static_cast<std::size_t>(r)];
+      ASSERT_GT(part.size(), marker);
+      EXPECT_TRUE(std::equal(part.begin(), part.begin() + static_cast<std::ptrdiff_t>(marker) + 1,
+                             one.begin()));
+      for (std::size_t i = marker + 1; i < part.size(); ++i) EXPECT_TRUE(share.holds(part[i]));
+      if (r > 0) {
+        const KeyShare& before = *shares[static_cast<std::size_t>(r - 1)];
+        EXPECT_FALSE(before.to_end && (share.lo != 1 || share.hi != 1));
+        if (!before.to_end) {
+          EXPECT_TRUE(share.lo == before.hi || (share.lo == 1 && share.hi == 1));
+        }
+      }
+      joined.insert(joined.end(), part.begin() + static_cast<std::ptrdiff_t>(marker) + 1,
+                    part.end());
+    }
+    EXPECT_TRUE(shares.front()->lo == 0);
+    ASSERT_EQ(joined.size(), one.size());
+    const auto [a, b] = std::mismatch(one.begin(), one.end(), joined.begin());
+    EXPECT_EQ(a, one.end()) << "first difference at index " << (a - one.begin());
   }
   set_work_threads(0);
   set_shared_levels_from(0);

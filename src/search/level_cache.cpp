@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -374,9 +375,10 @@ void make_room(growing_cache& cache, std::size_t base, std::size_t total, unsign
 // or only those of buckets [lo, hi). The write places are used up
 // afterwards.
 void write_children(LevelPlan& plan, const PackedCube* cubes, const MoveChoice& choice,
-                    PackedCube* level, std::size_t lo = 0, std::size_t hi = 0) {
+                    PackedCube* level, std::size_t lo = 0,
+                    std::size_t hi = std::numeric_limits<std::size_t>::max()) {
   const int bucket_shift = plan.bucket_shift;
-  const bool all = lo == 0 && (hi == 0 || hi == plan.buckets);
+  const bool all = lo == 0 && hi >= plan.buckets;
   run_parts(plan.parts, [&](unsigned p) {
     std::uint64_t* const at = plan.next[p].data();
     if (all) {
