@@ -180,6 +180,37 @@ TEST(SearchesOnRanks, NextJoinTakesTheFilterMadeBefore) {
   EXPECT_GT(found, 0u) << "no budget had a join take a filter made before";
 }
 
+// Each rank gives up kept sides by its own room: a rank with less memory
+// must grow again the levels that another could take from an earlier
+// search (the third search here is the first one again). Growing a level
+// takes steps all ranks take together, so all grow it; every rank still
+// prints what one process prints.
+TEST(SearchesOnRanks, RanksThatKeptDifferentLevels) {
+  const std::string input =
+      "R U F' L2 D B' R2 U' F set d 11 solve R U set d 11 solve U' R' set d 11 solve";
+  const auto alone = test::run(input);
+  ASSERT_EQ(alone.status, 0);
+  set_shared_levels_from(std::size_t{1} << 12);
+  int regrown = 0;
+  for (std::size_t budget :
+       {std::size_t{64} << 20, std::size_t{96} << 20, std::size_t{128} << 20}) {
+    SCOPED_TRACE("budget " + std::to_string(budget));
+    const auto setup = [budget](Interpreter& interpreter) {
+      if (interpreter.session().ranks()->rank() == 1)
+        interpreter.session().budget().set_limit(budget);
+    };
+    const auto results = test::run_on_ranks(input, {}, 2, setup);
+    for (const auto& result : results) {
+      EXPECT_EQ(result.out, alone.out);
+      EXPECT_EQ(result.status, 0);
+    }
+    // The rank with more memory kept what the other gave up.
+    if (results[0].stats.regrown > 0) ++regrown;
+  }
+  set_shared_levels_from(0);
+  EXPECT_GT(regrown, 0) << "no budget had the ranks keep different levels";
+}
+
 // One process's run and a run of one rank are the same run.
 TEST(SearchesOnRanks, OneRankIsOneProcess) {
   for (const RankCase& c : kRankCases) {

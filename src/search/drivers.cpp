@@ -159,7 +159,7 @@ void search(Sides& sides, const SideRoots& from, const SideRoots& to, search_par
         ranks != nullptr && ranks->size() > 1 && !last &&
         levels + 3 >= parameters.max_depth_of_search && !sides[1 - grown].held_share &&
         (session.always_hold() || sides[grown].newest_size() * 8 > sides[1 - grown].newest_size());
-    sides[grown].grow_or_plan(session.legal(), last, ranks, hold);
+    if (sides[grown].grow_or_plan(session.legal(), last, ranks, hold)) ++session.stats().regrown;
     if (sides[grown].held_share && !sides[grown].range_built()) ++session.stats().held;
     ++levels;
     session.info("Searching " + std::to_string(levels) + " move solutions...");
@@ -264,7 +264,8 @@ std::optional<std::vector<int>> solve_single_phase(const Cube& start, const Cube
     for (int pass = 0; pass < side_depth_limit && !result; ++pass) {
       for (std::size_t i = 0; i < 2; ++i) {
         give_way(session);
-        sides[i].grow_or_plan(session.legal(), false, session.ranks());
+        if (sides[i].grow_or_plan(session.legal(), false, session.ranks()))
+          ++session.stats().regrown;
         if (join(sides[0], sides[1], 1, keep_first, session) > 0) break;
       }
     }

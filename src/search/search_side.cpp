@@ -65,12 +65,25 @@ std::size_t search_side::grow(const LegalMoves& legal, level_step step) {
   return newest_size();
 }
 
-void search_side::grow_or_plan(const LegalMoves& legal, bool last, Ranks* ranks, bool hold_share) {
+bool search_side::grow_or_plan(const LegalMoves& legal, bool last, Ranks* ranks, bool hold_share) {
   if (ranges) fail(kOutOfMemory);
+  bool gave_up = false;
+  if (ranks != nullptr && ranks->size() > 1) {
+    // Growing a level takes steps every rank must take together, but the
+    // ranks may keep different levels from earlier searches (each gives up
+    // kept sides by its own room): where one has not kept this level, all
+    // grow it.
+    const bool ahead = levels_ahead() > 0;
+    if (!all_agree(*ranks, ahead) && ahead) {
+      level_ends.resize(static_cast<std::size_t>(depth) + 1);
+      cache.set_used(level_end);
+      gave_up = true;
+    }
+  }
   if (levels_ahead() > 0) {
     level_start = level_end + 1;
     level_end = level_ends[static_cast<std::size_t>(++depth)];
-    return;
+    return false;
   }
   write_next_marker();
   const bool parents_held = held_share.has_value();
@@ -79,13 +92,14 @@ void search_side::grow_or_plan(const LegalMoves& legal, bool last, Ranks* ranks,
                                                hold_share && !parents_held, parents_held);
   if (level.ranges) {
     ranges = std::move(level.ranges);
-    return;
+    return gave_up;
   }
   held_share = level.held;
   level_start = level_end + 1;
   level_end = level.end;
   level_ends.push_back(level_end);
   ++depth;
+  return gave_up;
 }
 
 namespace {

@@ -66,8 +66,10 @@ struct search_side {
   // range-built even when it fits: its joins are cheaper than storing it.
   // On several `ranks`, large levels are built in shares
   // (generate_or_plan_new_level); with `hold_share`, a large stored level
-  // is then held in shares (held_share).
-  void grow_or_plan(const LegalMoves& legal, bool last = false, Ranks* ranks = nullptr,
+  // is then held in shares (held_share). Every rank grows the level when
+  // one has not kept it from an earlier search, and the others give up the
+  // stored levels they have kept from there on: then it returns true.
+  bool grow_or_plan(const LegalMoves& legal, bool last = false, Ranks* ranks = nullptr,
                     bool hold_share = false);
   bool range_built() const { return ranges != nullptr; }
 

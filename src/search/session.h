@@ -29,6 +29,7 @@ struct SearchStats {
   std::uint64_t near_joins = 0;   // joins that passed over parents far from the kept
   std::uint64_t held = 0;         // levels held in shares on several ranks
   std::uint64_t by_parents = 0;   // joins of the children of each rank's parents
+  std::uint64_t regrown = 0;      // levels grown again with ranks that had not kept them
   std::uint64_t restarted = 0;    // searches run again without kept sides, out of memory
 };
 
