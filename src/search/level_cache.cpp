@@ -538,6 +538,15 @@ new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, st
   auto choice = std::make_unique<const MoveChoice>(
       legal, direction, pieces_all_distinct(unpack_cube(cache.cubes()[0])), start == 0 ? end : 0);
   const std::size_t base = end + 1;
+  // The level left range-built, with its plan.
+  const auto planned = [&](std::unique_ptr<LevelPlan> plan) -> new_level {
+    return {end,
+            std::make_unique<range_built_level>(
+                std::make_unique<range_built_level::Plan>(
+                    range_built_level::Plan{std::move(choice), std::move(plan)}),
+                start, end),
+            std::nullopt};
+  };
   if (never_grown && choice->every_move_changes) {
     // Every child counts, so the moves give the level's size without a
     // counting pass; a large level is left to be built for its joins,
@@ -548,12 +557,7 @@ new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, st
       plan->bucket.assign(plan->buckets + 1, 0);
       plan->bucket[plan->buckets] = total;
       cache.add_generated(total);
-      return {end,
-              std::make_unique<range_built_level>(
-                  std::make_unique<range_built_level::Plan>(
-                      range_built_level::Plan{std::move(choice), std::move(plan)}),
-                  start, end),
-              std::nullopt};
+      return planned(std::move(plan));
     }
   }
   const bool written =
@@ -579,12 +583,7 @@ new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, st
       total = place_children(*plan);
     }
     cache.add_generated(total);
-    return {end,
-            std::make_unique<range_built_level>(
-                std::make_unique<range_built_level::Plan>(
-                    range_built_level::Plan{std::move(choice), std::move(plan)}),
-                start, end),
-            std::nullopt};
+    return planned(std::move(plan));
   }
   if (!runs.empty()) {
     // Only this rank's run is written, at the start of the level's place:
