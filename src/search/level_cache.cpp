@@ -397,21 +397,20 @@ void write_children(LevelPlan& plan, const PackedCube* cubes, const MoveChoice& 
   plan.next = {};
 }
 
-// Sort and compact buckets [lo, hi): every part takes a run of whole
-// buckets, about an equal share of the children, sorts each bucket and
-// keeps the first entry per last move in every run of one position,
-// compacting its buckets towards the start of its run; the runs are then
-// closed up, from where bucket lo starts. `base` is where the level stands
-// in the cache, for the report of a sorting failure. Returns the number of
-// entries kept.
+// Sort and compact: every part takes a run of whole buckets, about an equal
+// share of the children, sorts each bucket and keeps the first entry per
+// last move in every run of one position, compacting its buckets towards
+// the start of its run; the runs are then closed up. `base` is where the
+// level stands in the cache, for the report of a sorting failure. Returns
+// the number of entries kept.
 std::size_t sort_and_compact(unsigned parts, const std::vector<std::uint64_t>& bucket,
-                             std::size_t lo, std::size_t hi, int bucket_bits, PackedCube* level,
-                             std::size_t base) {
-  const std::vector<std::size_t> shares = cut_evenly(bucket[lo], bucket[hi], parts);
-  std::vector<std::size_t> first_bucket(parts + 1, hi);
-  first_bucket[0] = lo;
-  for (unsigned p = 1, b = lo; p < parts; ++p) {
-    while (b < hi && bucket[b] < shares[p]) ++b;
+                             int bucket_bits, PackedCube* level, std::size_t base) {
+  const std::size_t buckets = bucket.size() - 1;
+  const std::vector<std::size_t> shares = cut_evenly(0, bucket[buckets], parts);
+  std::vector<std::size_t> first_bucket(parts + 1, buckets);
+  first_bucket[0] = 0;
+  for (unsigned p = 1, b = 0; p < parts; ++p) {
+    while (b < buckets && bucket[b] < shares[p]) ++b;
     first_bucket[p] = b;
   }
   std::vector<std::size_t> kept(parts, 0);
@@ -435,20 +434,29 @@ std::size_t sort_and_compact(unsigned parts, const std::vector<std::uint64_t>& b
     }
     kept[p] = out - from;
   });
-  std::size_t out = bucket[lo] + kept[0];
+  std::size_t out = kept[0];
   for (unsigned p = 1; p < parts; ++p) {
     const std::size_t from = bucket[first_bucket[p]];
     if (out != from && kept[p] != 0)
       std::memmove(static_cast<void*>(level + out), level + from, kept[p] * sizeof(PackedCube));
     out += kept[p];
   }
-  return out - bucket[lo];
+  return out;
 }
 
-// All the buckets.
-std::size_t sort_and_compact(unsigned parts, const std::vector<std::uint64_t>& bucket,
-                             int bucket_bits, PackedCube* level, std::size_t base) {
-  return sort_and_compact(parts, bucket, 0, bucket.size() - 1, bucket_bits, level, base);
+// Writes, sorts and compacts only buckets [lo, hi) of the level planned,
+// from level[0] on (their write places moved down to start there).
+// Returns the number of entries kept.
+std::size_t build_run(LevelPlan& plan, const PackedCube* cubes, const MoveChoice& choice,
+                      PackedCube* level, std::size_t base, std::size_t lo, std::size_t hi) {
+  const std::uint64_t from = plan.bucket[lo];
+  std::vector<std::uint64_t> run(plan.bucket.begin() + static_cast<std::ptrdiff_t>(lo),
+                                 plan.bucket.begin() + static_cast<std::ptrdiff_t>(hi) + 1);
+  for (std::uint64_t& at : run) at -= from;
+  for (auto& next : plan.next)
+    for (std::size_t b = lo; b < hi; ++b) next[b] -= from;
+  write_children(plan, cubes, choice, level, lo, hi);
+  return sort_and_compact(plan.parts, run, plan.bucket_bits, level, base);
 }
 
 // The runs of whole buckets of a level built in shares on `size` ranks:
@@ -488,10 +496,8 @@ std::size_t build_in_shares(LevelPlan& plan, const PackedCube* cubes, const Move
   const auto size = static_cast<std::size_t>(ranks.size());
   const auto rank = static_cast<std::size_t>(ranks.rank());
   const std::vector<std::size_t> first = runs_of_ranks(plan, size);
-  const std::size_t lo = first[rank], hi = first[rank + 1];
-  write_children(plan, cubes, choice, level, lo, hi);
   const std::uint64_t kept =
-      sort_and_compact(plan.parts, plan.bucket, lo, hi, plan.bucket_bits, level, base);
+      build_run(plan, cubes, choice, level, base, first[rank], first[rank + 1]);
   std::string mine(sizeof kept, '\0');
   std::memcpy(mine.data(), &kept, sizeof kept);
   const std::vector<std::string> all = ranks.all_gather(mine);
@@ -503,11 +509,10 @@ std::size_t build_in_shares(LevelPlan& plan, const PackedCube* cubes, const Move
     std::memcpy(&n, all[r].data(), sizeof n);
     bounds[r + 1] = bounds[r] + n * sizeof(PackedCube);
   }
-  // The ranks before this one kept no more than their buckets held.
+  // After the ranks before this one.
   const std::size_t to = bounds[rank] / sizeof(PackedCube);
-  if (kept != 0 && to != plan.bucket[lo])
-    std::memmove(static_cast<void*>(level + to), level + plan.bucket[lo],
-                 kept * sizeof(PackedCube));
+  if (kept != 0 && to != 0)
+    std::memmove(static_cast<void*>(level + to), level, kept * sizeof(PackedCube));
   ranks.share_parts(reinterpret_cast<char*>(level), bounds);
   return bounds[size] / sizeof(PackedCube);
 }
@@ -590,18 +595,11 @@ new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, st
     // the level holds this rank's share of it.
     const auto rank = static_cast<std::size_t>(ranks->rank());
     const std::size_t lo = runs[rank], hi = runs[rank + 1];
-    const std::uint64_t from = plan->bucket[lo];
-    std::vector<std::uint64_t> own(plan->bucket.begin() + static_cast<std::ptrdiff_t>(lo),
-                                   plan->bucket.begin() + static_cast<std::ptrdiff_t>(hi) + 1);
-    for (std::uint64_t& at : own) at -= from;
-    for (auto& next : plan->next)
-      for (std::size_t b = lo; b < hi; ++b) next[b] -= from;
-    make_room(cache, base, own.back(), plan->parts);
-    cache.add_generated(total - own.back());
-    PackedCube* const level = cache.cubes() + base;
-    write_children(*plan, cache.cubes(), *choice, level, lo, hi);
+    const std::size_t run = plan->bucket[hi] - plan->bucket[lo];
+    make_room(cache, base, run, plan->parts);
+    cache.add_generated(total - run);
     const std::size_t new_end =
-        base + sort_and_compact(plan->parts, own, plan->bucket_bits, level, base);
+        base + build_run(*plan, cache.cubes(), *choice, cache.cubes() + base, base, lo, hi);
     cache.set_used(new_end);
     return {new_end, nullptr, share_of_run(lo, hi, plan->buckets, plan->bucket_shift)};
   }
