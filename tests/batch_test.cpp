@@ -4,6 +4,7 @@
 // own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <sstream>
 #include <string>
@@ -172,8 +173,10 @@ TEST(KeptSides, OutOfMemoryWithKeptLevels) {
   solve(first, full_cube(), depth(11), session);
   const std::size_t before = out.str().size();
   // No room for the backward side's sixth level, nor for its join in
-  // ranges: kept or not, the search cannot reach 12 moves.
-  const std::size_t squeezed = session.budget().in_use() + (std::size_t{1} << 10);
+  // ranges: kept or not, the search cannot reach 12 moves (alone, it needs
+  // about 24 MiB).
+  const std::size_t squeezed =
+      std::min(session.budget().in_use() + (std::size_t{1} << 10), std::size_t{16} << 20);
   session.budget().set_limit(squeezed);
   std::string got;
   try {

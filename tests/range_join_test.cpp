@@ -515,3 +515,45 @@ TEST(RangeBuiltLevels, MaxMemoryOptionEndToEnd) {
 
 }  // namespace
 }  // namespace tessel
+
+namespace tessel {
+namespace {
+
+// More memory never ends a search that less memory finishes. A level
+// stored near the limit used to take the rest of the budget for its
+// cache (growing by doubling up to the limit), leaving nothing for the
+// filters of the joins after it: a search then ran out of memory under
+// limits above the least it needs.
+TEST(RangeBuiltLevels, MoreMemoryNeverFails) {
+  struct Case {
+    const char* input;
+    std::vector<int> megabytes;  // increasing
+  };
+  const Case cases[] = {
+      {"R U F' L2 D B' R2 U' F set d 11 solve R U set d 11 solve",
+       {12, 16, 20, 24, 26, 28, 30, 32, 36}},
+      {"init_empty_cube add_f2l init_to_current_state R U F' L2 D B' R2 U' F set d 10 solve",
+       {8, 10, 12, 14, 16, 18, 20}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    const auto plain = test::run(c.input, {"--silent"});
+    ASSERT_EQ(plain.status, 0);
+    bool finished = false;
+    for (int mb : c.megabytes) {
+      SCOPED_TRACE(std::to_string(mb) + "M");
+      const auto limited =
+          test::run(c.input, {"--silent", "--max-memory", std::to_string(mb) + "M"});
+      if (limited.status == 0) {
+        EXPECT_EQ(limited.out, plain.out);
+        finished = true;
+      } else {
+        EXPECT_FALSE(finished) << "a smaller limit finished this search";
+      }
+    }
+    EXPECT_TRUE(finished);
+  }
+}
+
+}  // namespace
+}  // namespace tessel

@@ -1,12 +1,17 @@
 // Runs split between ranks: every join is cut by key between them and the
 // sequences are gathered in rank order. Every rank must print exactly what
 // one process prints, and end with the same status.
+#include "core/ranks.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/interpreter.h"
+#include "core/failure.h"
 #include "search/level_cache.h"
 #include "search/session.h"
 #include "test_util.h"
@@ -209,6 +214,77 @@ TEST(SearchesOnRanks, RanksThatKeptDifferentLevels) {
   }
   set_shared_levels_from(0);
   EXPECT_GT(regrown, 0) << "no budget had the ranks keep different levels";
+}
+
+// A step that fails on some ranks only ends alike on all: every rank
+// throws the failure of the lowest rank that failed, and the ranks stay in
+// step for the gatherings after it.
+TEST(RankFailures, EndEveryRankAlike) {
+  struct Case {
+    int ranks;
+    std::vector<int> failing;
+  };
+  for (const Case& c : {Case{2, {1}}, Case{2, {0}}, Case{3, {2}}, Case{3, {1, 2}}, Case{3, {}}}) {
+    std::vector<std::string> caught(static_cast<std::size_t>(c.ranks));
+    std::vector<std::string> after(static_cast<std::size_t>(c.ranks));
+    test::on_ranks(c.ranks, [&](Ranks& ranks) {
+      const auto r = static_cast<std::size_t>(ranks.rank());
+      const bool fails =
+          std::find(c.failing.begin(), c.failing.end(), ranks.rank()) != c.failing.end();
+      try {
+        all_or_none(ranks, [&] {
+          if (fails) fail("failed on rank " + std::to_string(r) + "\n", 3 + ranks.rank());
+        });
+        caught[r] = "none";
+      } catch (const Failure& failure) {
+        caught[r] = failure.message + std::to_string(failure.status);
+      }
+      for (const std::string& part : all_gather_or_fail(ranks, std::to_string(r), std::nullopt))
+        after[r] += part;
+    });
+    const std::string expected = c.failing.empty()
+                                     ? "none"
+                                     : "failed on rank " + std::to_string(c.failing[0]) + "\n" +
+                                           std::to_string(3 + c.failing[0]);
+    for (int r = 0; r < c.ranks; ++r) {
+      SCOPED_TRACE("rank " + std::to_string(r) + " of " + std::to_string(c.ranks));
+      EXPECT_EQ(caught[static_cast<std::size_t>(r)], expected);
+      EXPECT_EQ(after[static_cast<std::size_t>(r)], c.ranks == 2 ? "01" : "012");
+    }
+  }
+}
+
+// The ranks' room differs (filters are sized to each rank's share, a
+// machine may have less memory): a join that runs out of memory on one rank
+// alone ends the search on every rank with the same lines and "ERROR: not
+// enough memory", instead of leaving the others waiting for that rank's
+// sequences for good. Here one rank's filters are forced larger than its
+// budget. The search before keeps its sides, so every rank starts the
+// failing search again without them (as one process would), and it fails
+// again.
+TEST(RankFailures, JoinOutOfMemoryOnOneRank) {
+  const std::string input = "R U F' L2 set d 8 solve R U F' L2 D B' R2 U' F set d 11 solve";
+  const auto alone = test::run(input);
+  ASSERT_EQ(alone.status, 0);
+  for (int failing : {0, 1}) {
+    SCOPED_TRACE("failing rank " + std::to_string(failing));
+    const auto setup = [failing](Interpreter& interpreter) {
+      if (interpreter.session().ranks()->rank() != failing) return;
+      interpreter.session().budget().set_limit(std::size_t{256} << 20);
+      interpreter.session().set_filter_bits(32);
+    };
+    const auto results = test::run_on_ranks(input, {}, 2, setup);
+    const std::string error = "ERROR: not enough memory\n";
+    for (const auto& result : results) {
+      EXPECT_EQ(result.status, 1);
+      ASSERT_GE(result.out.size(), error.size());
+      EXPECT_EQ(result.out.substr(result.out.size() - error.size()), error);
+      const std::string before = result.out.substr(0, result.out.size() - error.size());
+      EXPECT_EQ(alone.out.substr(0, before.size()), before);
+      EXPECT_EQ(result.out, results[0].out);
+      EXPECT_EQ(result.stats.restarted, 1u);
+    }
+  }
 }
 
 // One process's run and a run of one rank are the same run.

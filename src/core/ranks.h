@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -45,6 +46,53 @@ inline bool all_agree(Ranks& ranks, bool mine) {
   for (const std::string& part : ranks.all_gather(mine ? "1" : "0"))
     if (part != "1") return false;
   return true;
+}
+
+// all_gather, for a gathering that ends a step some ranks may fail alone
+// (each rank has its own room): `failed` tells how this rank's step ended.
+// When it failed on any rank, every rank throws the failure of the lowest
+// such rank, so all end the step alike and meet at the same gatherings
+// after it; otherwise every rank's `mine`, in rank order. A rank whose step
+// failed must not have skipped a gathering the others made in it.
+inline std::vector<std::string> all_gather_or_fail(Ranks& ranks, const std::string& mine,
+                                                   const std::optional<Failure>& failed) {
+  std::string sent;
+  if (failed) {
+    sent.push_back('F');
+    const auto status = static_cast<std::uint32_t>(failed->status);
+    sent.append(reinterpret_cast<const char*>(&status), sizeof status);
+    sent += failed->message;
+  } else {
+    sent.push_back('-');
+    sent += mine;
+  }
+  std::vector<std::string> all = ranks.all_gather(sent);
+  for (std::string& part : all) {
+    if (part.empty()) fail("ERROR: Bug found, a rank's gathered part is missing\n");
+    if (part[0] == 'F') {
+      std::uint32_t status = 1;
+      if (part.size() < 1 + sizeof status)
+        fail("ERROR: Bug found, a rank's failure is cut short\n");
+      std::memcpy(&status, part.data() + 1, sizeof status);
+      fail(part.substr(1 + sizeof status), static_cast<int>(status));
+    }
+    part.erase(0, 1);
+  }
+  return all;
+}
+
+// Runs `step` on every rank and ends it alike on all: when it fails on
+// any, every rank throws the failure of the lowest that failed. `step`
+// must not gather.
+template <typename Step>
+void all_or_none(Ranks& ranks, Step&& step) {
+  std::optional<Failure> failed;
+  try {
+    step();
+  } catch (const Failure& failure) {
+    failed = failure;
+  }
+  all_gather_or_fail(ranks, std::string(), failed);
 }
 
 }  // namespace tessel

@@ -212,11 +212,20 @@ void with_kept_sides(std::span<const PackedCube> forward_roots,
   for (std::size_t i = 0; i < 2; ++i)
     if (sides.side[i]) sides.generated_before += sides[i].cache.generated();
   const bool kept_memory = sides.side[0] || sides.side[1] || kept.size() > 0;
+  Ranks* const ranks =
+      session.ranks() != nullptr && session.ranks()->size() > 1 ? session.ranks() : nullptr;
   const auto add_new_sides = [&] {
-    for (std::size_t i = 0; i < 2; ++i)
-      if (!sides.side[i])
-        sides.side[i] =
-            std::make_unique<search_side>(keys[i].roots, keys[i].direction, session.budget());
+    const auto add = [&] {
+      for (std::size_t i = 0; i < 2; ++i)
+        if (!sides.side[i])
+          sides.side[i] =
+              std::make_unique<search_side>(keys[i].roots, keys[i].direction, session.budget());
+    };
+    // A new side's room comes from this rank's budget alone.
+    if (ranks != nullptr)
+      all_or_none(*ranks, add);
+    else
+      add();
   };
   const std::uint64_t lines_before = session.lines_written();
   try {
@@ -227,7 +236,12 @@ void with_kept_sides(std::span<const PackedCube> forward_roots,
     // would have. Out of memory, the search starts again from new sides with
     // nothing kept, passing over the lines it already wrote, so that it ends
     // as a search of its own would.
-    if (!kept_memory || std::string_view(failure.message) != kOutOfMemory) throw;
+    //
+    // On several ranks, every step that may run out of memory on one rank
+    // alone (each has its own room) fails on all of them together, so all
+    // come here at once; all start again when any has kept memory.
+    if (std::string_view(failure.message) != kOutOfMemory) throw;
+    if (ranks != nullptr ? all_agree(*ranks, !kept_memory) : !kept_memory) throw;
     sides = Sides();
     kept.clear();
     ++session.stats().restarted;

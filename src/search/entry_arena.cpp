@@ -94,9 +94,12 @@ void EntryArena::reserve(std::size_t n) {
   if (n <= capacity_) return;
   std::size_t wanted = capacity_;
   while (wanted < n) wanted *= 2;
+  // Doubled, when that leaves the budget half its room; else just what is
+  // needed: the rest of the budget stays for what the search needs beside
+  // its levels (the filters and kept children of its joins).
   const std::size_t room = budget_.remaining() / sizeof(PackedCube);
-  std::size_t grown = std::min(wanted, capacity_ + room);
-  if (grown < n) fail(kOutOfMemory);
+  if (n - capacity_ > room) fail(kOutOfMemory);
+  std::size_t grown = wanted - capacity_ <= room / 2 ? wanted : n;
   const std::size_t old_bytes = capacity_ * sizeof(PackedCube);
   void* p = remap_entries(cubes_, old_bytes, grown * sizeof(PackedCube));
   if (p == nullptr) {

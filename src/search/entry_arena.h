@@ -46,8 +46,9 @@ class EntryArena {
   std::size_t capacity() const { return capacity_; }
 
   // Makes sure indices [0, n) are allocated, doubling the capacity as often
-  // as needed (the last step may stop at the budget). Existing entries keep
-  // their indices and values. Throws Failure("ERROR: not enough memory").
+  // as needed, or growing it to n where doubling would take more than half
+  // of what the budget has left. Existing entries keep their indices and
+  // values. Throws Failure("ERROR: not enough memory").
   void reserve(std::size_t n);
   // Whether reserve(n) would find the memory in the budget.
   bool can_hold(std::size_t n) const {

@@ -52,8 +52,9 @@ class growing_cache {
   void add_generated(std::uint64_t n) { generated_ += n; }
 
   // Makes sure indices [0, n) are allocated, doubling the capacity as often
-  // as needed (the last step may stop at the budget). Existing entries keep
-  // their indices and values. Throws Failure("ERROR: not enough memory").
+  // as needed, or growing it to n where doubling would take more than half
+  // of what the budget has left. Existing entries keep their indices and
+  // values. Throws Failure("ERROR: not enough memory").
   void reserve(std::size_t n) { arena_.reserve(n); }
   // Whether reserve(n) would find the memory in the budget.
   bool can_hold(std::size_t n) const { return arena_.can_hold(n); }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -120,18 +121,23 @@ std::int64_t join_by_parents(Ranks& ranks, const search_side& forward, const sea
                              RangeJoinOptions options) {
   options.share = {};
   std::string mine;
-  join_newest(
-      forward, backward, max_count,
-      [&mine](std::span<const int> moves) {
-        append_sequence(mine, moves, roots_of_sequence());
-        const SequenceMeeting meeting = meeting_of_sequence();
-        append_u64(mine, meeting.position.hi);
-        append_u64(mine, meeting.position.lo);
-        append_u64(mine, meeting.forward_entry);
-        return true;
-      },
-      budget, options);
-  const std::vector<std::string> all = ranks.all_gather(mine);
+  std::optional<Failure> failed;
+  try {
+    join_newest(
+        forward, backward, max_count,
+        [&mine](std::span<const int> moves) {
+          append_sequence(mine, moves, roots_of_sequence());
+          const SequenceMeeting meeting = meeting_of_sequence();
+          append_u64(mine, meeting.position.hi);
+          append_u64(mine, meeting.position.lo);
+          append_u64(mine, meeting.forward_entry);
+          return true;
+        },
+        budget, options);
+  } catch (const Failure& failure) {
+    failed = failure;
+  }
+  const std::vector<std::string> all = all_gather_or_fail(ranks, mine, failed);
   std::vector<Gathered> sequences;
   for (std::size_t r = 0; r < all.size(); ++r) {
     for (std::size_t at = 0; at < all[r].size();) {
@@ -170,15 +176,22 @@ std::int64_t join_over_ranks(Ranks& ranks, const search_side& forward, const sea
   if (joins_by_parents(forward, backward))
     return join_by_parents(ranks, forward, backward, max_count, sink, budget, options);
   options.share = share_of_rank(forward, backward, ranks.rank(), ranks.size());
+  // A join may run out of memory on one rank alone (the ranks' room
+  // differs): then every rank fails with it at the gathering.
   std::string mine;
-  join_newest(
-      forward, backward, max_count,
-      [&mine](std::span<const int> moves) {
-        append_sequence(mine, moves, roots_of_sequence());
-        return true;
-      },
-      budget, options);
-  const std::vector<std::string> all = ranks.all_gather(mine);
+  std::optional<Failure> failed;
+  try {
+    join_newest(
+        forward, backward, max_count,
+        [&mine](std::span<const int> moves) {
+          append_sequence(mine, moves, roots_of_sequence());
+          return true;
+        },
+        budget, options);
+  } catch (const Failure& failure) {
+    failed = failure;
+  }
+  const std::vector<std::string> all = all_gather_or_fail(ranks, mine, failed);
   std::int64_t found = 0;
   Gathered g;
   for (const std::string& part : all) {

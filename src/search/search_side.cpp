@@ -4,6 +4,7 @@
 #include <iterator>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "core/failure.h"
@@ -72,9 +73,20 @@ bool search_side::grow_or_plan(const LegalMoves& legal, bool last, Ranks* ranks,
     // Growing a level takes steps every rank must take together, but the
     // ranks may keep different levels from earlier searches (each gives up
     // kept sides by its own room): where one has not kept this level, all
-    // grow it.
+    // grow it. The room for the next level's marker, which only this
+    // rank's budget tells, is made first: a rank without it fails the
+    // growth on every rank.
     const bool ahead = levels_ahead() > 0;
-    if (!all_agree(*ranks, ahead) && ahead) {
+    std::optional<Failure> failed;
+    try {
+      if (!ahead) cache.reserve(level_end + 1);
+    } catch (const Failure& failure) {
+      failed = failure;
+    }
+    bool all_ahead = true;
+    for (const std::string& part : all_gather_or_fail(*ranks, ahead ? "1" : "0", failed))
+      all_ahead = all_ahead && part == "1";
+    if (!all_ahead && ahead) {
       level_ends.resize(static_cast<std::size_t>(depth) + 1);
       cache.set_used(level_end);
       gave_up = true;

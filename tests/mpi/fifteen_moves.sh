@@ -6,7 +6,7 @@
 #   fifteen_moves.sh TESSEL TESSEL_MPI
 set -uo pipefail
 tessel=$1 tessel_mpi=$2
-limit=2G
+limit=1536M
 input="R U F' L2 D B' R2 U' F D2 L' B U2 R' F2 set d 15 solve"
 
 mpirun_args=(-np 3 --oversubscribe)
