@@ -12,6 +12,7 @@
 
 #include "cli/interpreter.h"
 #include "core/failure.h"
+#include "search/entry_arena.h"
 #include "search/level_cache.h"
 #include "search/session.h"
 #include "test_util.h"
@@ -283,6 +284,43 @@ TEST(RankFailures, JoinOutOfMemoryOnOneRank) {
       EXPECT_EQ(alone.out.substr(0, before.size()), before);
       EXPECT_EQ(result.out, results[0].out);
       EXPECT_EQ(result.stats.restarted, 1u);
+    }
+  }
+}
+
+// The system may refuse one rank memory its budget allows. A level that
+// rank cannot get room for is planned on every rank (it asks for the room
+// before the ranks agree on storing the level), so all go on alike: here
+// the 11-move search cannot grow past the planned level 5, and every rank
+// ends with the same lines and "ERROR: not enough memory"; the 10-move
+// search joins its planned level 5 and prints what one process prints.
+TEST(RankFailures, SystemRefusesOneRankMemory) {
+  struct Case {
+    const char* input;
+    bool finishes;
+  };
+  for (const Case& c : {Case{"R U F' L2 D B' R2 U' F set d 11 solve", false},
+                        Case{"R U F' L2 D B' R2 U' set d 10 solve", true}}) {
+    SCOPED_TRACE(c.input);
+    const auto alone = test::run(c.input);
+    ASSERT_EQ(alone.status, 0);
+    const auto setup = [](Interpreter& interpreter) {
+      if (interpreter.session().ranks()->rank() == 1) refuse_arrays_above(std::size_t{4} << 20);
+    };
+    const auto results = test::run_on_ranks(c.input, {}, 2, setup);
+    const std::string error = "ERROR: not enough memory\n";
+    for (const auto& result : results) {
+      EXPECT_EQ(result.out, results[0].out);
+      if (c.finishes) {
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, alone.out);
+        continue;
+      }
+      EXPECT_EQ(result.status, 1);
+      ASSERT_GE(result.out.size(), error.size());
+      EXPECT_EQ(result.out.substr(result.out.size() - error.size()), error);
+      const std::string before = result.out.substr(0, result.out.size() - error.size());
+      EXPECT_EQ(alone.out.substr(0, before.size()), before);
     }
   }
 }

@@ -90,6 +90,12 @@ void EntryArena::prefault(std::size_t from, std::size_t to) {
     prefault_entries(reinterpret_cast<void*>(first), last - first);
 }
 
+namespace {
+thread_local std::size_t refused_above = 0;
+}  // namespace
+
+void refuse_arrays_above(std::size_t bytes) { refused_above = bytes; }
+
 void EntryArena::reserve(std::size_t n) {
   if (n <= capacity_) return;
   std::size_t wanted = capacity_;
@@ -101,11 +107,15 @@ void EntryArena::reserve(std::size_t n) {
   if (n - capacity_ > room) fail(kOutOfMemory);
   std::size_t grown = wanted - capacity_ <= room / 2 ? wanted : n;
   const std::size_t old_bytes = capacity_ * sizeof(PackedCube);
-  void* p = remap_entries(cubes_, old_bytes, grown * sizeof(PackedCube));
+  const auto remap = [&](std::size_t entries) -> void* {
+    if (refused_above != 0 && entries * sizeof(PackedCube) > refused_above) return nullptr;
+    return remap_entries(cubes_, old_bytes, entries * sizeof(PackedCube));
+  };
+  void* p = remap(grown);
   if (p == nullptr) {
     // Doubling did not fit: try just what is needed before giving up.
     grown = n;
-    p = remap_entries(cubes_, old_bytes, grown * sizeof(PackedCube));
+    p = remap(grown);
     if (p == nullptr) fail(kOutOfMemory);
   }
   cubes_ = static_cast<PackedCube*>(p);

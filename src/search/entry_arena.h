@@ -64,4 +64,9 @@ class EntryArena {
   std::size_t capacity_ = 0;
 };
 
+// Tests: from now on the system refuses, on the calling thread, every
+// array of entries larger than `bytes` (0: none), as it may refuse memory
+// that the budget allows.
+void refuse_arrays_above(std::size_t bytes);
+
 }  // namespace tessel

@@ -580,8 +580,21 @@ new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, st
     for (std::size_t r = 0; r + 1 < runs.size(); ++r)
       room = std::max<std::size_t>(room, plan->bucket[runs[r + 1]] - plan->bucket[runs[r]]);
   }
-  if (!agreed(cache.can_hold(base + room + 1)) || must_plan ||
-      (never_grown && total >= kLeastPlannedChildren)) {
+  // Whether this rank has the room for the level: reserved at once, so
+  // that a rank the system refuses the memory (within its budget) plans
+  // the level with the others instead of failing alone between their
+  // gatherings.
+  const auto has_room = [&cache](std::size_t n) {
+    if (!cache.can_hold(n)) return false;
+    try {
+      cache.reserve(n);
+    } catch (const Failure&) {
+      return false;
+    }
+    return true;
+  };
+  if (must_plan || (never_grown && total >= kLeastPlannedChildren) ||
+      !agreed(has_room(base + room + 1))) {
     if (plan->bucket_bits != kLargeBucketBits) {
       plan = std::make_unique<LevelPlan>(start, end, choice->root_count, true);
       count_children(*plan, cache.cubes(), *choice);
