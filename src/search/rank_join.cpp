@@ -115,29 +115,44 @@ KeyShare share_of_rank(const search_side& forward, const search_side& backward, 
 
 namespace {
 
-// join_over_ranks when joins_by_parents.
-std::int64_t join_by_parents(Ranks& ranks, const search_side& forward, const search_side& backward,
-                             std::int64_t max_count, const SequenceSink& sink, MemoryBudget& budget,
-                             RangeJoinOptions options) {
-  options.share = {};
+// Joins this rank's part (join_newest with `options`), collecting every
+// sequence it finds (with where it meets, when `meetings`), and gathers
+// what every rank collected, in rank order. A join may run out of memory
+// on one rank alone (the ranks' room differs): then every rank fails with
+// it at the gathering.
+std::vector<std::string> join_and_gather(Ranks& ranks, const search_side& forward,
+                                         const search_side& backward, std::int64_t max_count,
+                                         MemoryBudget& budget, const RangeJoinOptions& options,
+                                         bool meetings) {
   std::string mine;
   std::optional<Failure> failed;
   try {
     join_newest(
         forward, backward, max_count,
-        [&mine](std::span<const int> moves) {
+        [&mine, meetings](std::span<const int> moves) {
           append_sequence(mine, moves, roots_of_sequence());
-          const SequenceMeeting meeting = meeting_of_sequence();
-          append_u64(mine, meeting.position.hi);
-          append_u64(mine, meeting.position.lo);
-          append_u64(mine, meeting.forward_entry);
+          if (meetings) {
+            const SequenceMeeting meeting = meeting_of_sequence();
+            append_u64(mine, meeting.position.hi);
+            append_u64(mine, meeting.position.lo);
+            append_u64(mine, meeting.forward_entry);
+          }
           return true;
         },
         budget, options);
   } catch (const Failure& failure) {
     failed = failure;
   }
-  const std::vector<std::string> all = all_gather_or_fail(ranks, mine, failed);
+  return all_gather_or_fail(ranks, mine, failed);
+}
+
+// join_over_ranks when joins_by_parents.
+std::int64_t join_by_parents(Ranks& ranks, const search_side& forward, const search_side& backward,
+                             std::int64_t max_count, const SequenceSink& sink, MemoryBudget& budget,
+                             RangeJoinOptions options) {
+  options.share = {};
+  const std::vector<std::string> all =
+      join_and_gather(ranks, forward, backward, max_count, budget, options, true);
   std::vector<Gathered> sequences;
   for (std::size_t r = 0; r < all.size(); ++r) {
     for (std::size_t at = 0; at < all[r].size();) {
@@ -176,22 +191,8 @@ std::int64_t join_over_ranks(Ranks& ranks, const search_side& forward, const sea
   if (joins_by_parents(forward, backward))
     return join_by_parents(ranks, forward, backward, max_count, sink, budget, options);
   options.share = share_of_rank(forward, backward, ranks.rank(), ranks.size());
-  // A join may run out of memory on one rank alone (the ranks' room
-  // differs): then every rank fails with it at the gathering.
-  std::string mine;
-  std::optional<Failure> failed;
-  try {
-    join_newest(
-        forward, backward, max_count,
-        [&mine](std::span<const int> moves) {
-          append_sequence(mine, moves, roots_of_sequence());
-          return true;
-        },
-        budget, options);
-  } catch (const Failure& failure) {
-    failed = failure;
-  }
-  const std::vector<std::string> all = all_gather_or_fail(ranks, mine, failed);
+  const std::vector<std::string> all =
+      join_and_gather(ranks, forward, backward, max_count, budget, options, false);
   std::int64_t found = 0;
   Gathered g;
   for (const std::string& part : all) {
