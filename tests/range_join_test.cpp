@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/interpreter.h"
 #include "core/failure.h"
 #include "core/parallel.h"
 #include "cube/masks.h"
@@ -552,6 +553,45 @@ TEST(RangeBuiltLevels, MoreMemoryNeverFails) {
       }
     }
     EXPECT_TRUE(finished);
+  }
+}
+
+}  // namespace
+}  // namespace tessel
+
+namespace tessel {
+namespace {
+
+// One process short of memory for a join's filter makes the join in key
+// shares, one after another, each filter sized for its share alone: the
+// same lines as a search with memory enough, the same stop under a limit
+// (which may fall in any share), and the same first sequence for the
+// two-phase solver, whose sink stops the join.
+TEST(RangeBuiltLevels, JoinsInSharesWhenShortOfMemory) {
+  struct Case {
+    const char* input;
+    const char* limit;
+  };
+  const Case cases[] = {
+      {"R U F' L2 D B' set d 11 solve", "12M"},
+      {"R U F' L2 D B' set d 11 set n 7 solve", "12M"},
+      {"init_empty_cube add_f2l init_to_current_state R U F' L2 D B' R2 U' F set d 11 solve",
+       "12M"},
+      {"set_gen RUF R U F R' U F' R U' set d 14 solve", "4M"},
+      {"set_gen RUF R U F R' U F' R U' set d 14 solve", "10M"},
+      {"R U F' L2 D B' R2 U' F D2 L' B U2 R' F2 D' solve_two_phase", "12M"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.input) + " in " + c.limit);
+    const auto plain = test::run(c.input, {"--silent"});
+    ASSERT_EQ(plain.status, 0);
+    std::istringstream in(c.input);
+    std::ostringstream out, err;
+    Interpreter interpreter(in, out, err);
+    const std::vector<std::string> args = {"--silent", "--max-memory", c.limit};
+    EXPECT_EQ(interpreter.run(args), 0);
+    EXPECT_EQ(out.str(), plain.out);
+    EXPECT_GT(interpreter.session().stats().shared_joins, 0u);
   }
 }
 

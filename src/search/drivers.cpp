@@ -41,6 +41,70 @@ void record(const search_side& forward, const search_side& backward, std::uint64
   if (stored > stats.stored_peak) stats.stored_peak = stored;
 }
 
+constexpr std::uint64_t kMostShares = 64;
+
+// Into how many key shares one process cuts a join with range-built
+// levels, to be joined one after another as several ranks would join them
+// at once, each with filters sized for its share alone. A join's filter
+// (of the other side's stored level, or of the smaller range-built level's
+// children) gets at most a quarter of what the budget has left; where that
+// lets so many of the sifted children (the larger range-built level's)
+// pass by chance that they do not fit in what is left after it, the join
+// would walk the key space in many ranges, each passing over all the
+// parents again. Cut into k shares, the filter holds a k-th of the
+// positions in the same bytes and a k-th of the children is sifted: the
+// fewest shares whose kept children fit, or 1 when the whole join's do.
+std::uint64_t shares_of_join(const search_side& forward, const search_side& backward,
+                             const MemoryBudget& budget) {
+  if (!forward.range_built() && !backward.range_built()) return 1;
+  std::uint64_t positions = 0, sifted = 0;
+  if (forward.range_built() && backward.range_built()) {
+    positions = std::min(forward.ranges->children(), backward.ranges->children());
+    sifted = std::max(forward.ranges->children(), backward.ranges->children());
+  } else {
+    const search_side& stored = forward.range_built() ? backward : forward;
+    const search_side& built = forward.range_built() ? forward : backward;
+    positions = stored.newest_size();
+    sifted = built.ranges->children();
+  }
+  const double filter_bits = static_cast<double>(budget.remaining() / 4) * 8;
+  const double room = static_cast<double>(budget.remaining() - budget.remaining() / 4) / 2 /
+                      static_cast<double>(sizeof(PackedCube));
+  for (std::uint64_t k = 1; k < kMostShares; ++k) {
+    // As PositionFilter::chance_of_passing.
+    const double set = std::min(1.0, 2.0 * static_cast<double>(positions) / static_cast<double>(k) /
+                                         std::max(filter_bits, 1.0));
+    const double chance = std::min(1.0, set * set + set / 64);
+    if (static_cast<double>(sifted) / static_cast<double>(k) * chance <= room) return k;
+  }
+  return kMostShares;
+}
+
+// join_newest in `shares` key shares, one after another: the sequences of
+// each share follow those of the shares before, which is the order of one
+// join of the whole.
+std::int64_t join_in_shares(const search_side& forward, const search_side& backward,
+                            std::int64_t max_count, const SequenceSink& sink, MemoryBudget& budget,
+                            RangeJoinOptions options, std::uint64_t shares) {
+  // A join stops at its first sequence with a limit of 0 or less, like 1.
+  const std::int64_t limit = std::max<std::int64_t>(max_count, 1);
+  // No filter is carried to or from a join cut otherwise than the next.
+  if (options.carried != nullptr) options.carried->reset();
+  options.carried = nullptr;
+  options.prepare = false;
+  std::int64_t found = 0;
+  bool go_on = true;
+  const SequenceSink passed_on = [&sink, &go_on](std::span<const int> moves) {
+    go_on = sink(moves);
+    return go_on;
+  };
+  for (std::uint64_t s = 0; s < shares && go_on && found < limit; ++s) {
+    options.share = share_of_rank(forward, backward, static_cast<int>(s), static_cast<int>(shares));
+    found += join_newest(forward, backward, limit - found, passed_on, budget, options);
+  }
+  return found;
+}
+
 std::int64_t join(const search_side& forward, const search_side& backward, std::int64_t max_count,
                   const SequenceSink& sink, SearchSession& session,
                   PreparedFilter* carried = nullptr, bool prepare = false,
@@ -66,6 +130,11 @@ std::int64_t join(const search_side& forward, const search_side& backward, std::
     // A filter of one rank's share serves its next join only when that is
     // cut alike (PreparedFilter::holds).
     return join_over_ranks(*ranks, forward, backward, max_count, sink, session.budget(), options);
+  }
+  if (const std::uint64_t shares = shares_of_join(forward, backward, session.budget());
+      shares > 1) {
+    session.stats().shared_joins += 1;
+    return join_in_shares(forward, backward, max_count, sink, session.budget(), options, shares);
   }
   return join_newest(forward, backward, max_count, sink, session.budget(), options);
 }

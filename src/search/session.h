@@ -18,19 +18,20 @@ namespace tessel {
 // Figures of the searches run in a session, for benchmarks.
 struct SearchStats {
   std::uint64_t searches = 0;
-  std::uint64_t generated = 0;    // children generated, all searches
-  std::uint64_t stored = 0;       // entries stored, all searches
-  std::uint64_t stored_peak = 0;  // entries stored by the largest search
-  std::uint64_t ranges = 0;       // key ranges joined (1 per join of stored levels)
-  std::uint64_t range_joins = 0;  // joins of range-built levels
-  std::uint64_t slices = 0;       // key ranges cut finer than a bucket
-  std::uint64_t kept = 0;         // children of range-built levels kept for their joins
-  std::uint64_t prepared = 0;     // joins that took a filter the join before made
-  std::uint64_t near_joins = 0;   // joins that passed over parents far from the kept
-  std::uint64_t held = 0;         // levels held in shares on several ranks
-  std::uint64_t by_parents = 0;   // joins of the children of each rank's parents
-  std::uint64_t regrown = 0;      // levels grown again with ranks that had not kept them
-  std::uint64_t restarted = 0;    // searches run again without kept sides, out of memory
+  std::uint64_t generated = 0;     // children generated, all searches
+  std::uint64_t stored = 0;        // entries stored, all searches
+  std::uint64_t stored_peak = 0;   // entries stored by the largest search
+  std::uint64_t ranges = 0;        // key ranges joined (1 per join of stored levels)
+  std::uint64_t range_joins = 0;   // joins of range-built levels
+  std::uint64_t slices = 0;        // key ranges cut finer than a bucket
+  std::uint64_t kept = 0;          // children of range-built levels kept for their joins
+  std::uint64_t prepared = 0;      // joins that took a filter the join before made
+  std::uint64_t near_joins = 0;    // joins that passed over parents far from the kept
+  std::uint64_t held = 0;          // levels held in shares on several ranks
+  std::uint64_t by_parents = 0;    // joins of the children of each rank's parents
+  std::uint64_t regrown = 0;       // levels grown again with ranks that had not kept them
+  std::uint64_t restarted = 0;     // searches run again without kept sides, out of memory
+  std::uint64_t shared_joins = 0;  // joins of one process made in key shares, short of memory
 };
 
 class SearchSession {
