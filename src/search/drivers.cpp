@@ -71,10 +71,8 @@ std::uint64_t shares_of_join(const search_side& forward, const search_side& back
   const double room = static_cast<double>(budget.remaining() - budget.remaining() / 4) / 2 /
                       static_cast<double>(sizeof(PackedCube));
   for (std::uint64_t k = 1; k < kMostShares; ++k) {
-    // As PositionFilter::chance_of_passing.
-    const double set = std::min(1.0, 2.0 * static_cast<double>(positions) / static_cast<double>(k) /
-                                         std::max(filter_bits, 1.0));
-    const double chance = std::min(1.0, set * set + set / 64);
+    const double chance = PositionFilter::chance_of_passing(
+        static_cast<double>(positions) / static_cast<double>(k), filter_bits);
     if (static_cast<double>(sifted) / static_cast<double>(k) * chance <= room) return k;
   }
   return kMostShares;

@@ -39,8 +39,11 @@ class PositionFilter {
   // passes when both its bits are, about f * f (more where a word holds
   // more than its share).
   double chance_of_passing(std::uint64_t held) const {
-    const double set =
-        std::min(1.0, 2.0 * static_cast<double>(held) / static_cast<double>(size_in_bits()));
+    return chance_of_passing(held, static_cast<double>(size_in_bits()));
+  }
+  // The same for a filter of `bits` bits (not yet made).
+  static double chance_of_passing(double held, double bits) {
+    const double set = std::min(1.0, 2.0 * held / std::max(bits, 1.0));
     return std::min(1.0, set * set + set / 64);
   }
 
