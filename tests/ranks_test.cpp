@@ -125,7 +125,6 @@ TEST_P(SearchesOnRanks, SameOutputAsOneProcess) {
   const auto setup = [&c](Interpreter& interpreter) {
     interpreter.session().set_most_per_range(c.most_per_range);
     if (c.budget != 0) interpreter.session().budget().set_limit(c.budget);
-    interpreter.session().set_always_hold(true);
   };
   const auto alone = test::run_on_ranks(c.input, c.args, 1, setup)[0];
   ASSERT_FALSE(alone.out.empty());
@@ -153,6 +152,51 @@ INSTANTIATE_TEST_SUITE_P(Ranks, SearchesOnRanks, ::testing::ValuesIn(kRankCases)
                          [](const ::testing::TestParamInfo<RankCase>& info) {
                            return std::string(info.param.name);
                          });
+
+// A join by parents whose other side is range-built too: the children of
+// each rank's parents that lie in another rank's share are sent there to be
+// tested against that rank's filter of the other side's children. Every
+// rank prints what one process prints, also where filters of a few bits
+// let most children pass by chance.
+TEST(SearchesOnRanks, ChildrenRoutedToTheRanksOwningThem) {
+  struct Case {
+    const char* input;
+    int filter_bits;
+  };
+  const Case cases[] = {
+      {"R U F' L2 D B' R2 U' F set d 9 solve", 0},
+      {"R U F' L2 D B' R2 U' F D set d 10 solve", 0},
+      {"R U F' L2 D B' R2 U' F D set d 10 solve", 10},
+      {"R U F' L2 D B' R2 U' F D set_auf both set d 10 solve", 0},
+      {"set d 10 solve", 0},
+      {"U set d 11 solve", 12},
+      {"R2 U F2 D' L2 B2 U set_gen R2L2F2B2DU set d 11 solve", 0},
+      {"init_empty_cube add_f2l R U M' U2 r set_gen RUrMx set d 9 solve", 0},
+      {"R U F' L2 D B' R2 U' set d 9 set n 5 solve", 0},
+  };
+  set_shared_levels_from(std::size_t{1} << 12);
+  set_planned_levels_from(std::uint64_t{1} << 12);
+  for (const Case& c : cases) {
+    const auto setup = [&c](Interpreter& interpreter) {
+      interpreter.session().set_filter_bits(c.filter_bits);
+    };
+    const auto alone = test::run_on_ranks(c.input, {}, 1, setup)[0];
+    ASSERT_EQ(alone.status, 0) << c.input;
+    ASSERT_FALSE(alone.out.empty());
+    for (int ranks : {2, 3, 5}) {
+      const auto results = test::run_on_ranks(c.input, {}, ranks, setup);
+      for (std::size_t r = 0; r < results.size(); ++r) {
+        SCOPED_TRACE(std::string(c.input) + ", " + std::to_string(ranks) + " ranks, rank " +
+                     std::to_string(r));
+        EXPECT_EQ(results[r].out, alone.out);
+        EXPECT_EQ(results[r].status, 0);
+        EXPECT_GT(results[r].stats.routed, 0u);
+      }
+    }
+  }
+  set_planned_levels_from(0);
+  set_shared_levels_from(0);
+}
 
 // Ranks cut a range-built level's join with the other side's stored level
 // and its join with that side's range-built next level alike: the filter
@@ -215,6 +259,33 @@ TEST(SearchesOnRanks, RanksThatKeptDifferentLevels) {
   }
   set_shared_levels_from(0);
   EXPECT_GT(regrown, 0) << "no budget had the ranks keep different levels";
+}
+
+// Each part goes to its rank alone, and comes back in sender order, empty
+// parts and parts of every length alike.
+TEST(RankExchanges, EachPartReachesItsRank) {
+  for (int n : {1, 2, 3, 5}) {
+    std::vector<std::vector<std::string>> got(static_cast<std::size_t>(n));
+    test::on_ranks(n, [&](Ranks& ranks) {
+      std::vector<std::string> parts;
+      for (int to = 0; to < n; ++to)
+        parts.push_back(std::string(static_cast<std::size_t>((ranks.rank() * 7 + to * 3) % 5),
+                                    static_cast<char>('a' + ranks.rank())) +
+                        (to == ranks.rank() ? "" : std::to_string(to)));
+      got[static_cast<std::size_t>(ranks.rank())] = ranks.exchange(parts);
+    });
+    for (int at = 0; at < n; ++at) {
+      ASSERT_EQ(got[static_cast<std::size_t>(at)].size(), static_cast<std::size_t>(n));
+      for (int from = 0; from < n; ++from) {
+        SCOPED_TRACE(std::to_string(n) + " ranks, from " + std::to_string(from) + " to " +
+                     std::to_string(at));
+        EXPECT_EQ(got[static_cast<std::size_t>(at)][static_cast<std::size_t>(from)],
+                  std::string(static_cast<std::size_t>((from * 7 + at * 3) % 5),
+                              static_cast<char>('a' + from)) +
+                      (at == from ? "" : std::to_string(at)));
+      }
+    }
+  }
 }
 
 // A step that fails on some ranks only ends alike on all: every rank

@@ -23,6 +23,39 @@ class Ranks {
   // Every rank's `mine`, in rank order, on every rank. Every rank must call
   // it at the same point of the run.
   virtual std::vector<std::string> all_gather(const std::string& mine) = 0;
+  // What every rank sent this one: to_each[r] goes to rank r, and rank r's
+  // part for this rank comes back at [r]. Every rank must call it at the
+  // same point of the run, with size() parts. Through all_gather, unless a
+  // kind of ranks has a way that copies less.
+  virtual std::vector<std::string> exchange(const std::vector<std::string>& to_each) {
+    if (to_each.size() != static_cast<std::size_t>(size()))
+      fail("ERROR: Bug found, an exchange without a part for each rank\n");
+    std::string mine;
+    for (const std::string& part : to_each) {
+      const std::uint64_t n = part.size();
+      mine.append(reinterpret_cast<const char*>(&n), sizeof n);
+      mine += part;
+    }
+    const std::vector<std::string> all = all_gather(mine);
+    std::vector<std::string> from_each;
+    for (const std::string& sent : all) {
+      // Rank r's parts, one per rank in order: this rank's is the rank()-th.
+      std::size_t at = 0;
+      for (int r = 0;; ++r) {
+        std::uint64_t n = 0;
+        if (sent.size() - at < sizeof n) fail("ERROR: Bug found, an exchanged part is cut short\n");
+        std::memcpy(&n, sent.data() + at, sizeof n);
+        at += sizeof n;
+        if (sent.size() - at < n) fail("ERROR: Bug found, an exchanged part is cut short\n");
+        if (r == rank()) {
+          from_each.push_back(sent.substr(at, static_cast<std::size_t>(n)));
+          break;
+        }
+        at += static_cast<std::size_t>(n);
+      }
+    }
+    return from_each;
+  }
   // Every rank's part of `data` on every rank: rank r has written bytes
   // [bounds[r], bounds[r + 1]), and afterwards every rank holds all of
   // [bounds[0], bounds[size()]). `bounds` (size() + 1 offsets, increasing)

@@ -49,13 +49,19 @@ std::vector<std::string> shared_arguments(tessel::MpiRanks& ranks, int argc, cha
   return args;
 }
 
-// One line per level shared, then one for all the gatherings.
+// One line per level shared, then one for all the gatherings and one for
+// all the exchanges of positions routed to the ranks that test them.
 void report_exchanges(const tessel::MpiRanks& ranks) {
   std::uint64_t gatherings = 0, gathered = 0, moved = 0;
+  std::uint64_t routings = 0, routed = 0, routed_moved = 0;
   for (const auto& e : ranks.exchanges()) {
     if (e.level) {
       std::cerr << "tessel-mpi: level shared: " << e.bytes << " bytes, " << e.moved
                 << " bytes moved\n";
+    } else if (e.routed) {
+      ++routings;
+      routed += e.bytes;
+      routed_moved += e.moved;
     } else {
       ++gatherings;
       gathered += e.bytes;
@@ -64,6 +70,9 @@ void report_exchanges(const tessel::MpiRanks& ranks) {
   }
   std::cerr << "tessel-mpi: gathered " << gatherings << " times: " << gathered << " bytes, "
             << moved << " bytes moved\n";
+  if (routings > 0)
+    std::cerr << "tessel-mpi: routed " << routings << " times: " << routed << " bytes, "
+              << routed_moved << " bytes moved\n";
 }
 
 }  // namespace

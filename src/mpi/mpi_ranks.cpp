@@ -44,7 +44,7 @@ std::vector<std::string> MpiRanks::all_gather(const std::string& mine) {
   std::string all(static_cast<std::size_t>(total), '\0');
   MPI_Allgatherv(mine.data(), counts[static_cast<std::size_t>(rank_)], MPI_CHAR, all.data(),
                  counts.data(), offsets.data(), MPI_CHAR, comm_);
-  exchanges_.push_back({false, total, total * static_cast<std::uint64_t>(size_ - 1)});
+  exchanges_.push_back({false, false, total, total * static_cast<std::uint64_t>(size_ - 1)});
   std::vector<std::string> parts;
   parts.reserve(sizes.size());
   for (std::size_t r = 0; r < sizes.size(); ++r)
@@ -62,7 +62,41 @@ void MpiRanks::share_parts(char* data, std::span<const std::uint64_t> bounds) {
     }
   }
   const std::uint64_t bytes = bounds[static_cast<std::size_t>(size_)] - bounds[0];
-  exchanges_.push_back({true, bytes, bytes * static_cast<std::uint64_t>(size_ - 1)});
+  exchanges_.push_back({true, false, bytes, bytes * static_cast<std::uint64_t>(size_ - 1)});
+}
+
+std::vector<std::string> MpiRanks::exchange(const std::vector<std::string>& to_each) {
+  const auto n = static_cast<std::size_t>(size_);
+  if (to_each.size() != n) fail("ERROR: Bug found, an exchange without a part for each rank\n");
+  std::vector<unsigned long long> sizes(n), received(n);
+  for (std::size_t r = 0; r < n; ++r) sizes[r] = to_each[r].size();
+  MPI_Alltoall(sizes.data(), 1, MPI_UNSIGNED_LONG_LONG, received.data(), 1, MPI_UNSIGNED_LONG_LONG,
+               comm_);
+  std::vector<int> send_counts(n), send_offsets(n), counts(n), offsets(n);
+  std::uint64_t sent_total = 0, total = 0;
+  for (std::size_t r = 0; r < n; ++r) {
+    send_offsets[r] = count_of(sent_total);
+    send_counts[r] = count_of(sizes[r]);
+    sent_total += sizes[r];
+    offsets[r] = count_of(total);
+    counts[r] = count_of(received[r]);
+    total += received[r];
+  }
+  count_of(sent_total);
+  count_of(total);
+  std::string out_bytes;
+  out_bytes.reserve(static_cast<std::size_t>(sent_total));
+  for (const std::string& part : to_each) out_bytes += part;
+  std::string in_bytes(static_cast<std::size_t>(total), '\0');
+  MPI_Alltoallv(out_bytes.data(), send_counts.data(), send_offsets.data(), MPI_CHAR,
+                in_bytes.data(), counts.data(), offsets.data(), MPI_CHAR, comm_);
+  const std::uint64_t moved = sent_total - sizes[static_cast<std::size_t>(rank_)];
+  exchanges_.push_back({false, true, sent_total, moved});
+  std::vector<std::string> from_each;
+  from_each.reserve(n);
+  for (std::size_t r = 0; r < n; ++r)
+    from_each.push_back(in_bytes.substr(static_cast<std::size_t>(offsets[r]), received[r]));
+  return from_each;
 }
 
 std::string MpiRanks::broadcast(const std::string& text) {

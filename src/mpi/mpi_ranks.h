@@ -22,6 +22,8 @@ class MpiRanks : public Ranks {
   // Each part broadcast from its rank straight into its place, in pieces
   // of at most 1 GiB.
   void share_parts(char* data, std::span<const std::uint64_t> bounds) override;
+  // Each part straight to its rank (MPI_Alltoallv).
+  std::vector<std::string> exchange(const std::vector<std::string>& to_each) override;
 
   // Rank 0's `text` on every rank.
   std::string broadcast(const std::string& text);
@@ -30,13 +32,15 @@ class MpiRanks : public Ranks {
 
   MPI_Comm comm() const { return comm_; }
 
-  // What went between the ranks: one record per level shared and per
-  // gathering (of found sequences, or of the sizes of shared parts), in the
-  // order of the run. `moved` counts every byte once for each rank it went
-  // to.
+  // What went between the ranks: one record per level shared, per
+  // gathering (of found sequences, or of the sizes of shared parts) and per
+  // exchange, in the order of the run. `moved` counts every byte once for
+  // each rank it went to; an exchange counts what this rank sent (`bytes`),
+  // and of it what went to other ranks (`moved`).
   struct Exchange {
-    bool level = false;       // a level shared, else a gathering
-    std::uint64_t bytes = 0;  // the level's, or what all ranks gave
+    bool level = false;       // a level shared, else a gathering or an exchange
+    bool routed = false;      // parts sent each to one rank (exchange)
+    std::uint64_t bytes = 0;  // the level's, what all ranks gave, or what this one sent
     std::uint64_t moved = 0;
   };
   const std::vector<Exchange>& exchanges() const { return exchanges_; }

@@ -105,13 +105,10 @@ std::int64_t join_in_shares(const search_side& forward, const search_side& backw
 
 std::int64_t join(const search_side& forward, const search_side& backward, std::int64_t max_count,
                   const SequenceSink& sink, SearchSession& session,
-                  PreparedFilter* carried = nullptr, bool prepare = false,
-                  bool next_by_parents = false) {
+                  PreparedFilter* carried = nullptr, bool prepare = false) {
   RangeJoinOptions options;
   options.carried = carried;
   options.prepare = prepare;
-  // A join by parents (join_over_ranks) takes a filter of all the children.
-  if (next_by_parents) options.prepare_share = KeyShare{};
   options.most_per_range = session.most_per_range();
   options.filter_bits = session.filter_bits();
   options.filter_staging = session.filter_staging();
@@ -122,6 +119,7 @@ std::int64_t join(const search_side& forward, const search_side& backward, std::
   options.prepared = &session.stats().prepared;
   options.near_parents = session.near_parents();
   options.near_joins = &session.stats().near_joins;
+  options.routed_joins = &session.stats().routed;
   options.progress = session.progress();
   if (Ranks* ranks = session.ranks(); ranks != nullptr && ranks->size() > 1) {
     if (joins_by_parents(forward, backward)) ++session.stats().by_parents;
@@ -212,20 +210,15 @@ void search(Sides& sides, const SideRoots& from, const SideRoots& to, search_par
     const bool last = levels + 2 >= parameters.max_depth_of_search;
     give_way(session);
     // On several ranks, the last level this search stores (both sides grow
-    // only range-built levels after it) may be held in shares, unless the
-    // other side already holds one: each rank keeps its part of the level,
-    // and the range-built level grown from it has each rank's part for
-    // parents. Its join then takes a filter of all the children of the
-    // other side's last level instead of those in one rank's share: worth
-    // it where the level (16 bytes per entry) is more than an eighth as
-    // large as that filter (2 bytes per child), as the parents of both
-    // tell.
+    // only range-built levels after it) is held in shares, unless the other
+    // side already holds one: each rank keeps its part of the level, and the
+    // range-built level grown from it has each rank's part for parents. Its
+    // join sends their children to the ranks whose shares hold their keys,
+    // to be tested there (route_children).
     const std::size_t grown = static_cast<std::size_t>(levels % 2);
     Ranks* const ranks = session.ranks();
-    const bool hold =
-        ranks != nullptr && ranks->size() > 1 && !last &&
-        levels + 3 >= parameters.max_depth_of_search && !sides[1 - grown].held_share &&
-        (session.always_hold() || sides[grown].newest_size() * 8 > sides[1 - grown].newest_size());
+    const bool hold = ranks != nullptr && ranks->size() > 1 && !last &&
+                      levels + 3 >= parameters.max_depth_of_search && !sides[1 - grown].held_share;
     if (sides[grown].grow_or_plan(session.legal(), last, ranks, hold)) ++session.stats().regrown;
     if (sides[grown].held_share && !sides[grown].range_built()) ++session.stats().held;
     ++levels;
@@ -233,9 +226,6 @@ void search(Sides& sides, const SideRoots& from, const SideRoots& to, search_par
     // The next length, if any, grows the other side's last level.
     const bool next_is_last =
         levels < parameters.max_depth_of_search && levels + 2 >= parameters.max_depth_of_search;
-    // The next length joins by parents when it grows a side from a level
-    // held in shares.
-    const bool next_by_parents = sides[static_cast<std::size_t>(levels % 2)].held_share.has_value();
     found_total += join(
         sides[0], sides[1], wanted - found_total,
         [&session, &from, &to](std::span<const int> moves) {
@@ -244,7 +234,7 @@ void search(Sides& sides, const SideRoots& from, const SideRoots& to, search_par
                              to.text[roots.backward] + "\n");
           return true;
         },
-        session, &carried, next_is_last, next_by_parents);
+        session, &carried, next_is_last);
     if (found_total >= wanted) break;
     if (found_total > 0 && parameters.max_depth_after_first_match >= 0 &&
         static_cast<std::int64_t>(parameters.max_depth_after_first_match) + levels <

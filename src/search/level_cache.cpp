@@ -278,6 +278,9 @@ std::atomic<std::size_t> wide_bucket_children{kWideBucketChildren};
 // shares when the search runs on several ranks (build_in_shares).
 constexpr std::size_t kSharedLevelChildren = std::size_t{1} << 22;
 std::atomic<std::size_t> shared_level_children{kSharedLevelChildren};
+// Levels no other level grows from are left range-built from this many
+// children on, even where they fit.
+std::atomic<std::uint64_t> planned_level_children{kLeastPlannedChildren};
 constexpr int kSmallBucketBits = 8;
 
 // Levels with fewer possible children than this are built on one thread:
@@ -558,7 +561,7 @@ new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, st
     // which count its children by bucket as they sift them.
     auto plan = std::make_unique<LevelPlan>(start, end, choice->root_count, true);
     const std::uint64_t total = count_moves(*plan, cache.cubes(), *choice);
-    if (total >= kLeastPlannedChildren) {
+    if (total >= planned_level_children.load()) {
       plan->bucket.assign(plan->buckets + 1, 0);
       plan->bucket[plan->buckets] = total;
       cache.add_generated(total);
@@ -593,7 +596,7 @@ new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, st
     }
     return true;
   };
-  if (must_plan || (never_grown && total >= kLeastPlannedChildren) ||
+  if (must_plan || (never_grown && total >= planned_level_children.load()) ||
       !agreed(has_room(base + room + 1))) {
     if (plan->bucket_bits != kLargeBucketBits) {
       plan = std::make_unique<LevelPlan>(start, end, choice->root_count, true);
@@ -636,6 +639,10 @@ void set_wide_buckets_from(std::size_t children) {
 
 void set_shared_levels_from(std::size_t children) {
   shared_level_children.store(children == 0 ? kSharedLevelChildren : children);
+}
+
+void set_planned_levels_from(std::uint64_t children) {
+  planned_level_children.store(children == 0 ? kLeastPlannedChildren : children);
 }
 
 std::size_t generate_new_level(growing_cache& cache, std::size_t start, std::size_t end,
@@ -860,6 +867,24 @@ void range_built_level::add_children(const PackedCube* cubes, PositionFilter& fi
         cubes, plan.parents[p], plan.parents[p + 1], choice, filter, share,
         [&filter](const PackedCube&, std::uint64_t key) { filter.add_key(key); });
   });
+}
+
+std::size_t range_built_level::children_of_parents(const PackedCube* cubes, std::size_t from,
+                                                   std::size_t to, PackedCube* out) const {
+  const MoveChoice& choice = *plan_->choice;
+  std::size_t n = 0;
+  for (std::size_t i = from; i < to; ++i) {
+    const PackedCube packed = cubes[i];
+    const auto [moves, count] = choice.moves_for(i, unpack_last_move(packed));
+    const std::size_t made = n;
+    choice.expand(packed, moves, count, out + made);
+    for (unsigned j = 0; j < count; ++j) {
+      const PackedCube child = out[made + j];
+      if (!choice.never_unchanged[moves[j]] && same_cube_state(child, packed)) continue;
+      out[n++] = child;
+    }
+  }
+  return n;
 }
 
 struct range_built_level::Sifted {

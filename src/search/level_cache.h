@@ -158,6 +158,12 @@ class range_built_level {
                            PositionFilter& near, std::uint64_t most) const;
   // The legal moves a parent may be expanded by, at most.
   unsigned legal_move_count() const;
+  // Writes the children of parents [from, to) (indices of cubes, within
+  // [parent_start(), parent_end())) into `out`, which has room for
+  // legal_move_count() children per parent, in generation order and
+  // unsorted; returns how many. On this thread.
+  std::size_t children_of_parents(const PackedCube* cubes, std::size_t from, std::size_t to,
+                                  PackedCube* out) const;
   // Whether the room held every child kept.
   static bool sifted_whole(const Sifted& sifted);
   // Children kept in bucket b.
@@ -214,10 +220,15 @@ struct new_level {
 // Levels with fewer children than this are stored whenever they fit.
 inline constexpr std::uint64_t kLeastPlannedChildren = std::uint64_t{1} << 22;
 
+// Levels no level is grown from are left range-built from this many
+// children on (0: the default, kLeastPlannedChildren). Tests lower it; the
+// sequences found are the same.
+void set_planned_levels_from(std::uint64_t children);
+
 // generate_new_level, except that a level the budget cannot hold is not an
 // error: it is planned and returned as a range-built level. With
 // `never_grown`, so is a level of kLeastPlannedChildren children or more
-// that fits: no level will be grown from it. With `ranks` (every rank
+// (set_planned_levels_from) that fits: no level will be grown from it. With `ranks` (every rank
 // growing the same level from the same parents, and deciding alike whether
 // to store it), a large level is built in shares, each rank sorting a run
 // of its buckets, and shared: the level is the same. With `hold_share`

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "search/entry_arena.h"
@@ -29,6 +30,12 @@ class PositionFilter {
   // enough memory").
   PositionFilter(MemoryBudget& budget, std::uint64_t positions, int forced_bits = 0);
   ~PositionFilter();
+  // Takes the other's memory, leaving it empty.
+  PositionFilter(PositionFilter&& other) noexcept
+      : budget_(other.budget_),
+        words_(std::exchange(other.words_, nullptr)),
+        bytes_(std::exchange(other.bytes_, 0)),
+        words_count_(std::exchange(other.words_count_, 0)) {}
   PositionFilter(const PositionFilter&) = delete;
   PositionFilter& operator=(const PositionFilter&) = delete;
 
@@ -50,11 +57,17 @@ class PositionFilter {
   // The key of a position, a mix of its cube-state bits 8..127: its word
   // (from bit 12 up: the high half of the mix scaled to the words) and its
   // two bits in that word (bits 0..5 and 6..11).
-  std::uint64_t key_of(const PackedCube& c) const {
+  std::uint64_t key_of(const PackedCube& c) const { return key_of_mix(mix_of(c)); }
+  // The mix itself, alike for filters of every size: what is sent to the
+  // process whose filter tests a position.
+  static std::uint64_t mix_of(const PackedCube& c) {
     std::uint64_t x = (c.lo >> 8) ^ (c.hi * 0x9E3779B97F4A7C15ull);
     x ^= x >> 29;
     x *= 0xBF58476D1CE4E5B9ull;
     x ^= x >> 32;
+    return x;
+  }
+  std::uint64_t key_of_mix(std::uint64_t x) const {
     return (((x >> 32) * words_count_) >> 32 << 12) | (x & 0xFFF);
   }
   void prefetch(std::uint64_t key) const { __builtin_prefetch(words_ + (key >> 12)); }

@@ -1,6 +1,7 @@
 #include "search/rank_join.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -146,10 +147,136 @@ std::vector<std::string> join_and_gather(Ranks& ranks, const search_side& forwar
   return all_gather_or_fail(ranks, mine, failed);
 }
 
+// Parents whose children one round of route_children sends.
+constexpr std::size_t kRoutedParents = std::size_t{1} << 15;
+
+void append_mixes(std::string& out, const std::vector<std::uint64_t>& mixes) {
+  out.assign(reinterpret_cast<const char*>(mixes.data()), mixes.size() * sizeof(std::uint64_t));
+}
+
+// The mixes a routed part holds, into `mixes`.
+void read_mixes(const std::string& part, std::vector<std::uint64_t>& mixes) {
+  if (part.size() % sizeof(std::uint64_t) != 0)
+    fail("ERROR: Bug found, a routed part is cut short\n");
+  mixes.resize(part.size() / sizeof(std::uint64_t));
+  if (!part.empty()) std::memcpy(mixes.data(), part.data(), part.size());
+}
+
+// For a join by parents whose other side's newest level is range-built
+// too. Each rank holds, for its share of the held level, a filter of the
+// other side's children in that share (the one the join before prepared,
+// or one made now). Most children of a rank's parents lie in its own
+// share; the others go, in rounds of kRoutedParents parents, to the rank
+// whose share holds their key (as mixes, PositionFilter::mix_of), which
+// tests them against its filter and sends back those that pass, and each
+// rank adds these to its own filter. Sifted through it, a rank's children
+// are then kept where they may meet the other side's children, whatever
+// share they lie in: no rank holds a filter of all those children.
+void route_children(Ranks& ranks, const search_side& held, const search_side& other,
+                    MemoryBudget& budget, const RangeJoinOptions& options, RoutedFilter& out) {
+  const KeyShare mine = *held.held_share;
+  const range_built_level& level = *held.ranges;
+  const std::size_t first = level.parent_start(), end = level.parent_end();
+  std::optional<EntryArena> room;
+  std::optional<Failure> failed;
+  const std::uint64_t in_share = children_in_share(other, mine);
+  try {
+    if (options.carried != nullptr && options.carried->holds(other, mine)) {
+      out.filter.emplace(std::move(*options.carried->filter));
+      options.carried->reset();
+      if (options.prepared != nullptr) ++*options.prepared;
+    } else {
+      if (options.carried != nullptr) options.carried->reset();
+      out.filter.emplace(budget, in_share, options.filter_bits);
+      other.ranges->add_children(other.cache.cubes(), *out.filter, mine, options.filter_staging);
+    }
+    room.emplace(budget, kRoutedParents * std::max(1u, level.legal_move_count()));
+  } catch (const Failure& failure) {
+    failed = failure;
+  }
+  // Every rank's share and parents.
+  std::string told;
+  append_u64(told, mine.lo);
+  append_u64(told, mine.to_end ? ~std::uint64_t{0} : mine.hi);
+  append_u64(told, end - first);
+  const std::vector<std::string> all = all_gather_or_fail(ranks, told, failed);
+  const std::size_t n = all.size();
+  std::vector<std::uint64_t> starts(n), ends(n);  // each rank's share of the keys
+  std::uint64_t rounds = 0;
+  for (std::size_t r = 0; r < n; ++r) {
+    std::size_t at = 0;
+    starts[r] = read_u64(all[r], at);
+    ends[r] = read_u64(all[r], at);
+    const std::uint64_t parents = read_u64(all[r], at);
+    rounds = std::max<std::uint64_t>(rounds, (parents + kRoutedParents - 1) / kRoutedParents);
+  }
+  // One after another, from the first key to the last.
+  bool covered = starts[0] == 0 && ends[n - 1] == ~std::uint64_t{0};
+  for (std::size_t r = 0; r + 1 < n; ++r) covered = covered && ends[r] == starts[r + 1];
+  if (!covered) fail("ERROR: Bug found, the shares of the ranks do not cover the keys\n");
+  out.side = &held;
+  out.held = in_share;
+  PositionFilter* const owned = &*out.filter;
+
+  PackedCube* const children = room->data();
+  std::vector<std::vector<std::uint64_t>> mixes(n);
+  std::vector<std::string> parts(n);
+  std::vector<std::uint64_t> keys;
+  std::size_t at = first;
+  for (std::uint64_t round = 0; round < rounds; ++round) {
+    for (auto& part : mixes) part.clear();
+    if (at < end) {
+      const std::size_t next = std::min(end, at + kRoutedParents);
+      const std::size_t made = level.children_of_parents(held.cache.cubes(), at, next, children);
+      at = next;
+      for (std::size_t i = 0; i < made; ++i) {
+        if (mine.holds(children[i])) continue;
+        // The last rank whose share starts at or below the child's key.
+        const auto owner = static_cast<std::size_t>(
+            std::upper_bound(starts.begin() + 1, starts.end(), children[i].hi) - starts.begin() -
+            1);
+        mixes[owner].push_back(PositionFilter::mix_of(children[i]));
+      }
+    }
+    for (std::size_t r = 0; r < n; ++r) append_mixes(parts[r], mixes[r]);
+    const std::vector<std::string> received = ranks.exchange(parts);
+    // Those that may meet, back to their senders.
+    for (std::size_t r = 0; r < n; ++r) {
+      read_mixes(received[r], mixes[r]);
+      const std::size_t count = mixes[r].size();
+      keys.resize(count);
+      for (std::size_t i = 0; i < count; ++i) keys[i] = owned->key_of_mix(mixes[r][i]);
+      constexpr std::size_t kAhead = 16;
+      for (std::size_t i = 0; i < std::min(count, kAhead); ++i) owned->prefetch(keys[i]);
+      std::size_t kept = 0;
+      for (std::size_t i = 0; i < count; ++i) {
+        if (i + kAhead < count) owned->prefetch(keys[i + kAhead]);
+        if (owned->may_hold_key(keys[i])) mixes[r][kept++] = mixes[r][i];
+      }
+      mixes[r].resize(kept);
+      append_mixes(parts[r], mixes[r]);
+    }
+    for (const std::string& back : ranks.exchange(parts)) {
+      read_mixes(back, keys);
+      for (const std::uint64_t x : keys) owned->add_key(owned->key_of_mix(x));
+      out.held += keys.size();
+    }
+  }
+}
+
 // join_over_ranks when joins_by_parents.
 std::int64_t join_by_parents(Ranks& ranks, const search_side& forward, const search_side& backward,
                              std::int64_t max_count, const SequenceSink& sink, MemoryBudget& budget,
                              RangeJoinOptions options) {
+  const bool forward_held = forward.held_share && forward.range_built();
+  const search_side& held = forward_held ? forward : backward;
+  const search_side& other = forward_held ? backward : forward;
+  RoutedFilter routed;
+  if (other.range_built()) {
+    route_children(ranks, held, other, budget, options, routed);
+    if (options.routed_joins != nullptr) ++*options.routed_joins;
+    options.routed = &routed;
+  }
   options.share = {};
   const std::vector<std::string> all =
       join_and_gather(ranks, forward, backward, max_count, budget, options, true);

@@ -272,11 +272,14 @@ constexpr std::uint64_t kFilterBytesPerPosition = 2;
 // parents passing by chance are few beside those passed over.
 constexpr std::uint64_t kNearFilterBytesPerPosition = 1;
 
-// The children of a side's range-built newest level in `share`, about.
+}  // namespace
+
 std::uint64_t children_in_share(const search_side& side, const KeyShare& share) {
   return static_cast<std::uint64_t>(static_cast<double>(side.ranges->children()) *
                                     share_fraction(side, share));
 }
+
+namespace {
 
 // Replaces the placeholder at `hole` in `ranges` by `slices`, in order.
 void fill_hole(std::vector<JoinRange>& ranges, std::size_t hole, std::vector<JoinRange>& slices) {
@@ -387,9 +390,11 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
   const KeyShare& share = options.share;
   PreparedFilter* const carried = options.carried;
   // A filter of one side's children made by the join before.
-  const bool prepared_forward = both && carried != nullptr && carried->holds(forward, share);
-  const bool prepared_backward =
-      both && !prepared_forward && carried != nullptr && carried->holds(backward, share);
+  RoutedFilter* const routed = both ? options.routed : nullptr;
+  const bool prepared_forward =
+      both && routed == nullptr && carried != nullptr && carried->holds(forward, share);
+  const bool prepared_backward = both && routed == nullptr && !prepared_forward &&
+                                 carried != nullptr && carried->holds(backward, share);
   if (carried != nullptr && !prepared_forward && !prepared_backward) carried->reset();
   SideSource sources[2];  // forward, backward
   sources[0].side = &forward;
@@ -397,11 +402,14 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
   // The side sifted first: the range-built one; when both are, the one
   // with more children, through a filter of the other's children, so that
   // the larger level is passed over once (or the other one, when the filter
-  // of one side's children is at hand).
+  // of one side's children is at hand, or the side whose children were
+  // routed).
   const bool backward_first =
-      prepared_forward ||
-      (!prepared_backward && backward.ranges &&
-       (!forward.ranges || backward.ranges->children() >= forward.ranges->children()));
+      routed != nullptr
+          ? routed->side == &backward
+          : prepared_forward ||
+                (!prepared_backward && backward.ranges &&
+                 (!forward.ranges || backward.ranges->children() >= forward.ranges->children()));
   SideSource& first = backward_first ? sources[1] : sources[0];
   SideSource& other = backward_first ? sources[0] : sources[1];
   std::uint64_t steps = both ? 3 : 1;
@@ -423,7 +431,10 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
     const range_built_level& smaller = *other.side->ranges;
     const std::uint64_t children = smaller.children();
     const std::uint64_t in_share = children_in_share(*other.side, share);
-    if (prepared_forward || prepared_backward) {
+    if (routed != nullptr) {
+      first_filter = &*routed->filter;
+      if (progress != nullptr) progress->step(++step, steps, positions);
+    } else if (prepared_forward || prepared_backward) {
       first_filter = &*carried->filter;
       if (options.prepared != nullptr) ++*options.prepared;
       if (progress != nullptr) progress->step(++step, steps, positions);
@@ -435,17 +446,18 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
     positions += children;
     // The children of the larger level kept: about those that pass by
     // chance, plus those that meet.
-    const double chance = first_filter->chance_of_passing(in_share);
     const double larger =
         static_cast<double>(first.side->ranges->children()) * share_fraction(*first.side, share);
     const auto expected =
-        static_cast<std::uint64_t>(larger * chance * 2) + (std::uint64_t{1} << 16);
+        static_cast<std::uint64_t>(
+            larger * first_filter->chance_of_passing(routed != nullptr ? routed->held : in_share) *
+            2) +
+        (std::uint64_t{1} << 16);
     second_filter.emplace(budget, expected, options.filter_bits);
   } else {
     const LevelRange stored = share_of_level(other.side->newest(), share);
     const range_built_level& level = *first.side->ranges;
-    const KeyShare& next_share = options.prepare_share ? *options.prepare_share : share;
-    const std::uint64_t next = children_in_share(*first.side, next_share);
+    const std::uint64_t next = children_in_share(*first.side, share);
     // The next join may take a filter of the range-built level's children,
     // only where it leaves most of the budget to this join (half of it when
     // the join keeps few children, as it does once parents are passed
@@ -458,11 +470,11 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
       // positions may be children: those few, and their parents, make the
       // filters the level is then sifted through, from those parents alone.
       carried->level = first.side->ranges.get();
-      carried->share = next_share;
+      carried->share = share;
       const PositionFilter& children = carried->filter.emplace(budget, next, options.filter_bits);
       steps = 2;
       if (progress != nullptr) progress->step(++step, steps, positions);
-      level.add_children(first.side->cache.cubes(), *carried->filter, next_share,
+      level.add_children(first.side->cache.cubes(), *carried->filter, share,
                          options.filter_staging);
       const double chance = children.chance_of_passing(next);
       // Worth it only while the parents one move from them are at most
@@ -495,8 +507,7 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
       // at random: were it staged too, the two would share the staging's
       // rounds, each round then too short for a large filter to pay for
       // being read in order.
-      if (prepare && !options.prepare_share && !carried->filter &&
-          filter_bytes <= budget.remaining() / 4 &&
+      if (prepare && !carried->filter && filter_bytes <= budget.remaining() / 4 &&
           (options.filter_staging != 0 || !FilterStaging::stages_by_default(*first_filter))) {
         carried->level = first.side->ranges.get();
         carried->share = share;
@@ -515,6 +526,7 @@ std::int64_t join_newest(const search_side& forward, const search_side& backward
     if (first.entries) {
       own_first_filter.reset();
       if (carried != nullptr) carried->reset();
+      if (routed != nullptr) routed->filter.reset();
     }
     // The other side's children wanted are those one move from the first
     // side's kept ones: when these are few and held whole, a filter of the

@@ -108,6 +108,18 @@ struct PreparedFilter {
   void reset();
 };
 
+// A filter of the other side's children in one process's share, to which
+// were added the children of the process's own parents (of a side's
+// range-built level grown from a level held in shares) that lie in other
+// shares and passed there the same filter of those shares
+// (route_children): the children of the process's parents that may meet
+// the other side's level pass it.
+struct RoutedFilter {
+  const search_side* side = nullptr;  // whose children are sifted through it
+  std::optional<PositionFilter> filter;
+  std::uint64_t held = 0;  // positions it holds, about
+};
+
 // How join_newest may go about range-built levels, and what it reports.
 struct RangeJoinOptions {
   // Most entries held for one key range (0: as many as the budget allows),
@@ -119,12 +131,13 @@ struct RangeJoinOptions {
   // (FilterStaging), -1 never staged, n > 0 always staged, in slots of n
   // keys (tests).
   int filter_staging = 0;
-  std::uint64_t* ranges_used = nullptr;  // adds the key ranges joined
-  std::uint64_t* range_joins = nullptr;  // adds 1 for a join of a range-built level
-  std::uint64_t* slices = nullptr;       // adds the key ranges cut finer than a bucket
-  std::uint64_t* kept = nullptr;         // adds the children of range-built levels kept
-  std::uint64_t* prepared = nullptr;     // adds 1 for a join that takes a carried filter
-  std::uint64_t* near_joins = nullptr;   // adds 1 for a join that passed over parents
+  std::uint64_t* ranges_used = nullptr;   // adds the key ranges joined
+  std::uint64_t* range_joins = nullptr;   // adds 1 for a join of a range-built level
+  std::uint64_t* slices = nullptr;        // adds the key ranges cut finer than a bucket
+  std::uint64_t* kept = nullptr;          // adds the children of range-built levels kept
+  std::uint64_t* prepared = nullptr;      // adds 1 for a join that takes a carried filter
+  std::uint64_t* near_joins = nullptr;    // adds 1 for a join that passed over parents
+  std::uint64_t* routed_joins = nullptr;  // adds 1 for a join by parents that routed children
   Progress* progress = nullptr;
   // Only the meetings of these positions are joined, and only children of
   // range-built levels in it are kept (one process's share of a join split
@@ -136,14 +149,18 @@ struct RangeJoinOptions {
   // one fills it for the next.
   PreparedFilter* carried = nullptr;
   bool prepare = false;
-  // The children a filter prepared holds: those in this share instead of
-  // those in `share` (the next join is cut otherwise).
-  std::optional<KeyShare> prepare_share;
+  // When both levels are range-built: the first side sifted is this one's,
+  // through its filter instead of one of the other side's children.
+  // The join gives its memory back once it has served.
+  RoutedFilter* routed = nullptr;
   // When both levels are range-built, the second is sifted only from the
   // parents one move from the first's kept children, when those are few
   // (tests turn it off to compare).
   bool near_parents = true;
 };
+
+// The children of a side's range-built newest level in `share`, about.
+std::uint64_t children_in_share(const search_side& side, const KeyShare& share);
 
 // Joins the newest levels of two sides as find_sequence does, also when one
 // or both are range-built. A range-built level is never made whole: one

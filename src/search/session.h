@@ -29,6 +29,7 @@ struct SearchStats {
   std::uint64_t near_joins = 0;    // joins that passed over parents far from the kept
   std::uint64_t held = 0;          // levels held in shares on several ranks
   std::uint64_t by_parents = 0;    // joins of the children of each rank's parents
+  std::uint64_t routed = 0;        // of those, joins that sent children to the ranks owning them
   std::uint64_t regrown = 0;       // levels grown again with ranks that had not kept them
   std::uint64_t restarted = 0;     // searches run again without kept sides, out of memory
   std::uint64_t shared_joins = 0;  // joins of one process made in key shares, short of memory
@@ -58,10 +59,6 @@ class SearchSession {
   // As RangeJoinOptions::near_parents (tests).
   bool near_parents() const { return near_parents_; }
   void set_near_parents(bool on) { near_parents_ = on; }
-  // On several ranks, the last level a search stores is held in shares
-  // only where that saves more memory than it costs; tests hold it always.
-  bool always_hold() const { return always_hold_; }
-  void set_always_hold(bool on) { always_hold_ = on; }
 
   // Informational messages: "INFO: ", the text and a line end, unless
   // switched off.
@@ -106,7 +103,6 @@ class SearchSession {
   int filter_bits_ = 0;
   int filter_staging_ = 0;
   bool near_parents_ = true;
-  bool always_hold_ = false;
   std::unique_ptr<Progress> progress_;
   std::uint64_t lines_written_ = 0;
   std::uint64_t lines_to_pass_ = 0;
