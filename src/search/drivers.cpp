@@ -67,8 +67,9 @@ std::uint64_t shares_of_join(const search_side& forward, const search_side& back
     positions = stored.newest_size();
     sifted = built.ranges->children();
   }
-  const double filter_bits = static_cast<double>(budget.remaining() / 4) * 8;
-  const double room = static_cast<double>(budget.remaining() - budget.remaining() / 4) / 2 /
+  const std::size_t filter_bytes = PositionFilter::most_bytes(budget);
+  const double filter_bits = static_cast<double>(filter_bytes) * 8;
+  const double room = static_cast<double>(kept_children_bytes(budget.remaining() - filter_bytes)) /
                       static_cast<double>(sizeof(PackedCube));
   for (std::uint64_t k = 1; k < kMostShares; ++k) {
     const double chance = PositionFilter::chance_of_passing(

@@ -63,7 +63,7 @@ PositionFilter::PositionFilter(MemoryBudget& budget, std::uint64_t positions, in
     const std::uint64_t wanted = positions >= most_words * 64 / kBitsPerPosition
                                      ? most_words
                                      : (positions * kBitsPerPosition + 63) / 64;
-    const std::uint64_t allowed = budget.remaining() / 4 / sizeof(std::uint64_t);
+    const std::uint64_t allowed = most_bytes(budget) / sizeof(std::uint64_t);
     words = std::max(words, std::min(wanted, allowed));
   }
   bytes_ = static_cast<std::size_t>(words * sizeof(std::uint64_t));

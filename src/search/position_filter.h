@@ -39,6 +39,9 @@ class PositionFilter {
   PositionFilter(const PositionFilter&) = delete;
   PositionFilter& operator=(const PositionFilter&) = delete;
 
+  // The most a filter sized by the budget takes: a quarter of what the
+  // budget has left.
+  static std::size_t most_bytes(const MemoryBudget& budget) { return budget.remaining() / 4; }
   // The bits the filter holds.
   std::uint64_t size_in_bits() const { return std::uint64_t{words_count_} * 64; }
   // About the share of the positions it does not hold that pass, once it

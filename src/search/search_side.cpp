@@ -233,8 +233,8 @@ void sift_side(SideSource& source, const PositionFilter& keep, PositionFilter* a
                const PositionFilter* near = nullptr) {
   const range_built_level& level = *source.side->ranges;
   const PackedCube* cubes = source.side->cache.cubes();
-  // Half of what is left, so that the kept children can be sorted out of it.
-  const std::size_t room_size = entries_room(budget.remaining() / 2, most, level.children());
+  const std::size_t room_size =
+      entries_room(kept_children_bytes(budget.remaining()), most, level.children());
   {
     EntryArena room(budget, room_size);
     sifted = level.sift(cubes, keep, also, room.data(), room_size, share, staging, fill, near);

@@ -159,6 +159,10 @@ struct RangeJoinOptions {
   bool near_parents = true;
 };
 
+// The bytes a join of range-built levels holds the children it keeps in,
+// out of `remaining` bytes: half, so that they can be sorted out of them.
+constexpr std::size_t kept_children_bytes(std::size_t remaining) { return remaining / 2; }
+
 // The children of a side's range-built newest level in `share`, about.
 std::uint64_t children_in_share(const search_side& side, const KeyShare& share);
 
