@@ -150,7 +150,8 @@ std::vector<std::string> join_and_gather(Ranks& ranks, const search_side& forwar
 // Parents whose children one round of route_children sends.
 constexpr std::size_t kRoutedParents = std::size_t{1} << 15;
 
-void append_mixes(std::string& out, const std::vector<std::uint64_t>& mixes) {
+// `mixes` as a routed part: `out` holds them alone.
+void write_mixes(std::string& out, const std::vector<std::uint64_t>& mixes) {
   out.assign(reinterpret_cast<const char*>(mixes.data()), mixes.size() * sizeof(std::uint64_t));
 }
 
@@ -238,7 +239,7 @@ void route_children(Ranks& ranks, const search_side& held, const search_side& ot
         mixes[owner].push_back(PositionFilter::mix_of(children[i]));
       }
     }
-    for (std::size_t r = 0; r < n; ++r) append_mixes(parts[r], mixes[r]);
+    for (std::size_t r = 0; r < n; ++r) write_mixes(parts[r], mixes[r]);
     const std::vector<std::string> received = ranks.exchange(parts);
     // Those that may meet, back to their senders.
     for (std::size_t r = 0; r < n; ++r) {
@@ -254,7 +255,7 @@ void route_children(Ranks& ranks, const search_side& held, const search_side& ot
         if (owned->may_hold_key(keys[i])) mixes[r][kept++] = mixes[r][i];
       }
       mixes[r].resize(kept);
-      append_mixes(parts[r], mixes[r]);
+      write_mixes(parts[r], mixes[r]);
     }
     for (const std::string& back : ranks.exchange(parts)) {
       read_mixes(back, keys);
