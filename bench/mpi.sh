@@ -10,6 +10,8 @@
 #
 #   bash bench/mpi.sh [-n] [-np NP] [JOB...]     JOB: J12 J13 J14 J15 J16 (default J13 J14)
 #
+# TESSEL_MPI_HOLD_BOTH=1 in the environment goes to every rank (both last
+# stored levels held in shares).
 # -n: no build (use build-mpi/). Builds tessel and tessel-mpi (Release) into
 # build-mpi/; needs Open MPI (sh scripts/setup-debian.sh mpi).
 set -euo pipefail
@@ -56,6 +58,7 @@ print("%016x" % h)'
 }
 
 mpirun_args=(-np "$np" --oversubscribe)
+[ -n "${TESSEL_MPI_HOLD_BOTH:-}" ] && mpirun_args+=(-x TESSEL_MPI_HOLD_BOTH)
 [ "$(id -u)" = 0 ] && mpirun_args+=(--allow-run-as-root)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -12,6 +12,7 @@
 
 #include "cli/interpreter.h"
 #include "core/failure.h"
+#include "search/drivers.h"
 #include "search/entry_arena.h"
 #include "search/level_cache.h"
 #include "search/session.h"
@@ -153,29 +154,41 @@ INSTANTIATE_TEST_SUITE_P(Ranks, SearchesOnRanks, ::testing::ValuesIn(kRankCases)
                            return std::string(info.param.name);
                          });
 
-// A join by parents whose other side is range-built too: the children of
-// each rank's parents that lie in another rank's share are sent there to be
-// tested against that rank's filter of the other side's children. Every
-// rank prints what one process prints, also where filters of a few bits
-// let most children pass by chance.
+// A level range-built from a level held in shares: the children of each
+// rank's parents that lie in another rank's share are sent there to be
+// tested against that rank's filter of the other side's level. With
+// hold_both_levels(), where both sides' last stored levels are as deep,
+// both are held in shares, cut alike, and the children that may meet go,
+// with their parents' entries, to the rank owning their position, which
+// joins them (without it, the even lengths hold one level: the cases of
+// SameOutputAsOneProcess). Every rank prints
+// what one process prints, also where filters of a few bits let most
+// children pass by chance, and where a limit stops the sequences on a
+// later rank.
 TEST(SearchesOnRanks, ChildrenRoutedToTheRanksOwningThem) {
   struct Case {
     const char* input;
     int filter_bits;
+    bool both_held;
   };
   const Case cases[] = {
-      {"R U F' L2 D B' R2 U' F set d 9 solve", 0},
-      {"R U F' L2 D B' R2 U' F D set d 10 solve", 0},
-      {"R U F' L2 D B' R2 U' F D set d 10 solve", 10},
-      {"R U F' L2 D B' R2 U' F D set_auf both set d 10 solve", 0},
-      {"set d 10 solve", 0},
-      {"U set d 11 solve", 12},
-      {"R2 U F2 D' L2 B2 U set_gen R2L2F2B2DU set d 11 solve", 0},
-      {"init_empty_cube add_f2l R U M' U2 r set_gen RUrMx set d 9 solve", 0},
-      {"R U F' L2 D B' R2 U' set d 9 set n 5 solve", 0},
+      {"R U F' L2 D B' R2 U' F set d 9 solve", 0, false},
+      {"R U F' L2 D B' R2 U' F D set d 10 solve", 0, true},
+      {"R U F' L2 D B' R2 U' F D set d 10 solve", 10, true},
+      {"R U F' L2 D B' R2 U' F D set_auf both set d 10 solve", 0, true},
+      {"set d 10 solve", 0, true},
+      {"set d 10 set n 700 solve", 12, true},
+      {"U set d 11 solve", 12, false},
+      {"R2 U F2 D' L2 B2 U set_gen R2L2F2B2DU set d 11 solve", 0, false},
+      {"R2 U F2 D' L2 B2 U set_gen R2L2F2B2DU set d 12 solve", 0, true},
+      {"init_empty_cube add_f2l R U M' U2 r set_gen RUrMx set d 9 solve", 0, false},
+      {"init_empty_cube add_f2l R U M' U2 r set_gen RUrMx set d 10 solve", 0, true},
+      {"R U F' L2 D B' R2 U' set d 9 set n 5 solve", 0, false},
+      {"R U F' L2 D B' R2 U' set d 10 set n 5 solve", 0, true},
   };
   set_shared_levels_from(std::size_t{1} << 12);
   set_planned_levels_from(std::uint64_t{1} << 12);
+  set_hold_both_levels(true);
   for (const Case& c : cases) {
     const auto setup = [&c](Interpreter& interpreter) {
       interpreter.session().set_filter_bits(c.filter_bits);
@@ -190,11 +203,51 @@ TEST(SearchesOnRanks, ChildrenRoutedToTheRanksOwningThem) {
                      std::to_string(r));
         EXPECT_EQ(results[r].out, alone.out);
         EXPECT_EQ(results[r].status, 0);
+        EXPECT_EQ(results[r].stats.held, c.both_held ? 2u : 1u);
         EXPECT_GT(results[r].stats.routed, 0u);
       }
     }
   }
+  set_hold_both_levels(false);
   set_planned_levels_from(0);
+  set_shared_levels_from(0);
+}
+
+// With both last stored levels held in shares and little memory, a key
+// range whose kept children do not fit on some rank is cut in two and its
+// halves joined in its place: every rank still prints what one process
+// prints, and the identities' many meetings are joined in more ranges
+// than with room to spare. (Not yet with 2 MiB: there their 10-move
+// meetings crowd into key ranges of a single high word, which are not cut
+// finer, and the search ends out of memory where one process's does not.)
+TEST(SearchesOnRanks, BothLevelsHeldInLittleMemory) {
+  const char* inputs[] = {"set d 10 solve", "R U F' L2 D B' R2 U' F D set d 10 solve"};
+  set_shared_levels_from(std::size_t{1} << 12);
+  set_hold_both_levels(true);
+  for (const char* input : inputs) {
+    std::uint64_t ranges_with_room = 0;
+    for (std::size_t budget :
+         {std::size_t{64} << 20, std::size_t{4} << 20, std::size_t{3} << 20, std::size_t{5} << 19}) {
+      const auto setup = [budget](Interpreter& interpreter) {
+        interpreter.session().budget().set_limit(budget);
+      };
+      const auto alone = test::run_on_ranks(input, {}, 1, setup)[0];
+      ASSERT_EQ(alone.status, 0) << input << ", budget " << budget;
+      const auto results = test::run_on_ranks(input, {}, 2, setup);
+      for (std::size_t r = 0; r < results.size(); ++r) {
+        SCOPED_TRACE(std::string(input) + ", budget " + std::to_string(budget) + ", rank " +
+                     std::to_string(r));
+        EXPECT_EQ(results[r].out, alone.out);
+        EXPECT_EQ(results[r].status, 0);
+        EXPECT_EQ(results[r].stats.held, 2u);
+      }
+      if (budget == (std::size_t{64} << 20)) ranges_with_room = results[0].stats.ranges;
+      if (budget == (std::size_t{5} << 19) && std::string(input) == "set d 10 solve") {
+        EXPECT_GT(results[0].stats.ranges, ranges_with_room);
+      }
+    }
+  }
+  set_hold_both_levels(false);
   set_shared_levels_from(0);
 }
 

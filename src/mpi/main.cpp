@@ -16,6 +16,7 @@
 #include "core/parallel.h"
 #include "mpi/mpi_ranks.h"
 #include "mpi/rank_input.h"
+#include "search/drivers.h"
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -105,6 +106,9 @@ int main(int argc, char** argv) {
     const unsigned threads = tessel::work_threads() / static_cast<unsigned>(local);
     tessel::set_work_threads(threads == 0 ? 1 : threads);
     if (writer && isatty(STDERR_FILENO) == 1) interpreter.show_progress();
+    // Less memory per rank for more time: both sides' last stored levels
+    // held in shares (the environment is the same on every rank).
+    tessel::set_hold_both_levels(std::getenv("TESSEL_MPI_HOLD_BOTH") != nullptr);
     status = interpreter.run(args);
     // For measurements: with TESSEL_MPI_EXCHANGES set, rank 0 tells on
     // standard error what went between the ranks.

@@ -1,6 +1,7 @@
 #include "search/drivers.h"
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -180,6 +181,15 @@ SideRoots side_roots(const Cube& end, bool turned, bool before) {
 
 namespace {
 
+std::atomic<bool> both_levels_held{false};
+
+}  // namespace
+
+void set_hold_both_levels(bool hold) { both_levels_held.store(hold); }
+bool hold_both_levels() { return both_levels_held.load(); }
+
+namespace {
+
 // Sides kept for later searches give way once a search needs half the
 // budget.
 void give_way(SearchSession& session) {
@@ -214,13 +224,31 @@ void search(Sides& sides, const SideRoots& from, const SideRoots& to, search_par
     // only range-built levels after it) is held in shares, unless the other
     // side already holds one: each rank keeps its part of the level, and the
     // range-built level grown from it has each rank's part for parents. Its
-    // join sends their children to the ranks whose shares hold their keys,
-    // to be tested there (route_children).
+    // joins send children to the ranks whose shares hold their keys, to be
+    // tested there (rank_join).
     const std::size_t grown = static_cast<std::size_t>(levels % 2);
     Ranks* const ranks = session.ranks();
+    search_side& other = sides[1 - grown];
     const bool hold = ranks != nullptr && ranks->size() > 1 && !last &&
-                      levels + 3 >= parameters.max_depth_of_search && !sides[1 - grown].held_share;
-    if (sides[grown].grow_or_plan(session.legal(), last, ranks, hold)) ++session.stats().regrown;
+                      levels + 3 >= parameters.max_depth_of_search && !other.held_share;
+    // With hold_both_levels(), the other side's is held too where it is as
+    // deep as this one (a
+    // level shallower is a small part of what a rank holds, and held in
+    // shares it would leave the deepest range-built level to be joined at
+    // its owners) and its newest.
+    std::optional<HeldBeside> beside;
+    if (hold && hold_both_levels() && other.depth == sides[grown].depth + 1 &&
+        !other.range_built() && other.levels_ahead() == 0) {
+      const int rank = ranks->rank();
+      beside = HeldBeside{other.cache.cubes(), other.level_start, other.level_end,
+                          [&other, rank](const std::vector<KeyShare>& cuts) {
+                            other.keep_share_of_newest(cuts, rank);
+                          }};
+    }
+    if (sides[grown].grow_or_plan(session.legal(), last, ranks, hold,
+                                  beside ? &*beside : nullptr))
+      ++session.stats().regrown;
+    if (beside && other.held_share) ++session.stats().held;
     if (sides[grown].held_share && !sides[grown].range_built()) ++session.stats().held;
     ++levels;
     session.info("Searching " + std::to_string(levels) + " move solutions...");

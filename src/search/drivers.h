@@ -36,6 +36,15 @@ struct search_parameters {
 // side, that it joins, between the turns that make them: "(U2) R U R' (U') "
 // takes `first`, turned by U2, by R U R' and then U' to `second`. Lengths
 // count the sequence's moves only; a sequence of no moves is never printed.
+// On several ranks, whether a search holds both sides' last stored levels
+// in shares where they are as deep (each rank then keeps about half of
+// both, and the joins after them are made by the ranks owning their
+// meetings: less memory per rank, more time), or only the last one. Off
+// unless set; tessel-mpi sets it with TESSEL_MPI_HOLD_BOTH in its
+// environment.
+void set_hold_both_levels(bool hold);
+bool hold_both_levels();
+
 void solve(const Cube& first, const Cube& second, search_parameters parameters,
            SearchSession& session);
 

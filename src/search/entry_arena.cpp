@@ -123,4 +123,14 @@ void EntryArena::reserve(std::size_t n) {
   capacity_ = grown;
 }
 
+void EntryArena::shrink(std::size_t n) {
+  n = std::max<std::size_t>(n, 1);
+  if (n >= capacity_) return;
+  void* p = remap_entries(cubes_, capacity_ * sizeof(PackedCube), n * sizeof(PackedCube));
+  if (p == nullptr) return;  // the memory stays taken, as before
+  cubes_ = static_cast<PackedCube*>(p);
+  budget_.give_back((capacity_ - n) * sizeof(PackedCube));
+  capacity_ = n;
+}
+
 }  // namespace tessel

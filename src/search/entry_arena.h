@@ -50,6 +50,10 @@ class EntryArena {
   // of what the budget has left. Existing entries keep their indices and
   // values. Throws Failure("ERROR: not enough memory").
   void reserve(std::size_t n);
+  // Gives back the entries from index n on (when it holds more), to the
+  // system and the budget. Entries below n keep their values; the array
+  // may move.
+  void shrink(std::size_t n);
   // Whether reserve(n) would find the memory in the budget.
   bool can_hold(std::size_t n) const {
     return n <= capacity_ || n - capacity_ <= budget_.remaining() / sizeof(PackedCube);

@@ -103,9 +103,13 @@ void collect_paths(sequence_list& list, std::vector<int>& path, const PackedCube
 // inside one side are not collected: a joined sequence containing one would
 // be dropped anyway. The roots (level 0, which starts at index 0) are
 // exempt: the first move of a path may be any move.
+//
+// With `lower`, the parents are held apart: their own parents are the level
+// [lower_start, lower_end) of the cache `lower`.
 void collect_paths_from(sequence_list& list, std::vector<int>& path, const PackedCube& entry,
                         const PackedCube* cubes, std::size_t parent_start, std::size_t parent_end,
-                        int direction) {
+                        int direction, const PackedCube* lower = nullptr,
+                        std::size_t lower_start = 0, std::size_t lower_end = 0) {
   Cube cube;
   int move = 0;
   unpack_ce(cube, move, entry);
@@ -114,10 +118,15 @@ void collect_paths_from(sequence_list& list, std::vector<int>& path, const Packe
   std::size_t i = find_index_in_cache_level(cubes, parent_start, parent_end, key);
   if (i == parent_end) lost_parent();
   path.push_back(move);
+  // Parents held apart are never roots, wherever they start.
+  const bool parents_are_roots = lower == nullptr && parent_start == 0;
   for (; i < parent_end && same_cube_state(cubes[i], key); ++i) {
-    if (parent_start != 0 && is_forbidden_pair(move, unpack_last_move(cubes[i]), direction))
+    if (!parents_are_roots && is_forbidden_pair(move, unpack_last_move(cubes[i]), direction))
       continue;
-    collect_paths(list, path, cubes, parent_start, i, direction);
+    if (lower != nullptr)
+      collect_paths_from(list, path, cubes[i], lower, lower_start, lower_end, direction);
+    else
+      collect_paths(list, path, cubes, parent_start, i, direction);
   }
   path.pop_back();
 }
@@ -152,7 +161,7 @@ void find_level_sequence(sequence_list& list, std::vector<int>& path, const Leve
   }
   path.clear();
   collect_paths_from(list, path, level.cubes[index], level.parents, level.parent_start,
-                     level.parent_end, direction);
+                     level.parent_end, direction, level.lower, level.lower_start, level.lower_end);
 }
 
 void find_cache_sequence(sequence_list& list, const PackedCube* cubes, std::size_t level_start,

@@ -26,6 +26,13 @@ struct LevelRange {
   std::size_t parent_end = 0;
   // A slice of level 0 that need not start at index 0.
   bool level_zero = false;
+  // Parents held apart too (entries of a level gathered from the processes
+  // holding them, every entry of each of their positions, in level order):
+  // then their own parents are the level [lower_start, lower_end) of the
+  // cache `lower`.
+  const PackedCube* lower = nullptr;
+  std::size_t lower_start = 0;
+  std::size_t lower_end = 0;
 
   // Whether entry i is a side's root: level 0 is the level that starts at
   // index 0, and every entry of it is a root (whose last move means nothing).

@@ -464,15 +464,33 @@ std::size_t build_run(LevelPlan& plan, const PackedCube* cubes, const MoveChoice
 
 // The runs of whole buckets of a level built in shares on `size` ranks:
 // rank r's is [first[r], first[r + 1]), cut where the counts give the
-// ranks about as many children each. The counts, and so the cuts, are the
+// ranks about as many children each (with `beside`, as many children and
+// entries of that level together). The counts, and so the cuts, are the
 // same on every rank.
-std::vector<std::size_t> runs_of_ranks(const LevelPlan& plan, std::size_t size) {
-  const std::uint64_t total = plan.bucket[plan.buckets];
+std::vector<std::size_t> runs_of_ranks(const LevelPlan& plan, std::size_t size,
+                                       const HeldBeside* beside = nullptr) {
+  // Children and entries beside in the buckets below b.
+  const auto below = [&plan, beside](std::size_t b) -> std::uint64_t {
+    std::uint64_t n = plan.bucket[b];
+    if (beside != nullptr) {
+      const PackedCube* const first = beside->cubes + beside->start;
+      const PackedCube* const last = beside->cubes + beside->end;
+      if (b >= plan.buckets)
+        n += static_cast<std::uint64_t>(last - first);
+      else
+        n += static_cast<std::uint64_t>(
+            std::lower_bound(first, last, static_cast<std::uint64_t>(b) << plan.bucket_shift,
+                             [](const PackedCube& c, std::uint64_t key) { return c.hi < key; }) -
+            first);
+    }
+    return n;
+  };
+  const std::uint64_t total = below(plan.buckets);
   std::vector<std::size_t> first(size + 1, plan.buckets);
   first[0] = 0;
   for (std::size_t r = 1, b = 0; r < size; ++r) {
     const std::uint64_t at = total / size * r + total % size * r / size;  // total * r / size
-    while (b < plan.buckets && plan.bucket[b] < at) ++b;
+    while (b < plan.buckets && below(b) < at) ++b;
     first[r] = b;
   }
   return first;
@@ -533,7 +551,8 @@ struct range_built_level::Plan {
 // which any run of its buckets can be built later.
 new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, std::size_t end,
                                      int direction, const LegalMoves& legal, bool never_grown,
-                                     Ranks* ranks, bool hold_share, bool must_plan) {
+                                     Ranks* ranks, bool hold_share, bool must_plan,
+                                     const HeldBeside* beside) {
   // On several ranks every rank decides alike whether to store the level,
   // as the rank with the least room would (filters sized to each rank's
   // share leave the ranks different room). A level that must be planned
@@ -553,7 +572,7 @@ new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, st
                 std::make_unique<range_built_level::Plan>(
                     range_built_level::Plan{std::move(choice), std::move(plan)}),
                 start, end),
-            std::nullopt};
+            std::nullopt, {}};
   };
   if (never_grown && choice->every_move_changes) {
     // Every child counts, so the moves give the level's size without a
@@ -578,7 +597,7 @@ new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, st
   std::vector<std::size_t> runs;
   std::size_t room = total;
   if (shared && hold_share) {
-    runs = runs_of_ranks(*plan, static_cast<std::size_t>(ranks->size()));
+    runs = runs_of_ranks(*plan, static_cast<std::size_t>(ranks->size()), beside);
     room = 0;
     for (std::size_t r = 0; r + 1 < runs.size(); ++r)
       room = std::max<std::size_t>(room, plan->bucket[runs[r + 1]] - plan->bucket[runs[r]]);
@@ -610,6 +629,10 @@ new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, st
     // Only this rank's run is written, at the start of the level's place:
     // the level holds this rank's share of it.
     const auto rank = static_cast<std::size_t>(ranks->rank());
+    std::vector<KeyShare> cuts;
+    for (std::size_t r = 0; r + 1 < runs.size(); ++r)
+      cuts.push_back(share_of_run(runs[r], runs[r + 1], plan->buckets, plan->bucket_shift));
+    if (beside != nullptr) beside->cut(cuts);
     const std::size_t lo = runs[rank], hi = runs[rank + 1];
     const std::size_t run = plan->bucket[hi] - plan->bucket[lo];
     make_room(cache, base, run, plan->parts);
@@ -617,7 +640,7 @@ new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, st
     const std::size_t new_end =
         base + build_run(*plan, cache.cubes(), *choice, cache.cubes() + base, base, lo, hi);
     cache.set_used(new_end);
-    return {new_end, nullptr, share_of_run(lo, hi, plan->buckets, plan->bucket_shift)};
+    return {new_end, nullptr, cuts[rank], std::move(cuts)};
   }
   make_room(cache, base, total, plan->parts);
   PackedCube* const level = cache.cubes() + base;
@@ -630,7 +653,7 @@ new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, st
   }
   const std::size_t new_end = base + kept;
   cache.set_used(new_end);
-  return {new_end, nullptr, std::nullopt};
+  return {new_end, nullptr, std::nullopt, {}};
 }
 
 void set_wide_buckets_from(std::size_t children) {
@@ -1121,6 +1144,15 @@ std::uint64_t range_built_level::add_wanted(const PackedCube* cubes, std::size_t
 }
 
 unsigned range_built_level::legal_move_count() const { return plan_->choice->root_count; }
+
+unsigned range_built_level::parents_of(const PackedCube& position, PackedCube* out) const {
+  const MoveChoice& choice = *plan_->choice;
+  std::array<std::uint8_t, kMoveCount> undo;
+  for (unsigned k = 0; k < choice.root_count; ++k)
+    undo[k] = static_cast<std::uint8_t>(reverse_rotation(choice.root[k]));
+  choice.expand(position, undo.data(), choice.root_count, out);
+  return choice.root_count;
+}
 
 bool range_built_level::sifted_whole(const Sifted& sifted) { return sifted.whole; }
 

@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -60,6 +61,8 @@ class growing_cache {
   bool can_hold(std::size_t n) const { return arena_.can_hold(n); }
   // Hint that entries [from, to) are about to be written.
   void prefault(std::size_t from, std::size_t to) { arena_.prefault(from, to); }
+  // Gives back the room past the entries in use.
+  void shrink_to_used() { arena_.shrink(used_); }
 
  private:
   EntryArena arena_;
@@ -156,6 +159,10 @@ class range_built_level {
   std::uint64_t add_wanted(const PackedCube* cubes, std::size_t start, std::size_t end,
                            const PositionFilter& children, PositionFilter& wanted,
                            PositionFilter& near, std::uint64_t most) const;
+  // Writes into `out` (room for legal_move_count()) every position one
+  // legal move (undone) away from `position`, as add_parents_of would add
+  // them; returns how many.
+  unsigned parents_of(const PackedCube& position, PackedCube* out) const;
   // The legal moves a parent may be expanded by, at most.
   unsigned legal_move_count() const;
   // Writes the children of parents [from, to) (indices of cubes, within
@@ -213,8 +220,21 @@ class range_built_level {
 struct new_level {
   std::size_t end;
   std::unique_ptr<range_built_level> ranges;
-  // A stored level that holds only this rank's share of its positions.
+  // A stored level that holds only this rank's share of its positions,
+  // and the share of every rank, in rank order.
   std::optional<KeyShare> held;
+  std::vector<KeyShare> cuts;
+};
+
+// The other side's newest level, stored whole, beside a level about to be
+// held in shares (generate_or_plan_new_level): the ranks' shares are cut
+// so that each holds about as much of both, and `cut` (given every rank's
+// share, in rank order) then keeps only this rank's share of it, before
+// the new level is built.
+struct HeldBeside {
+  const PackedCube* cubes = nullptr;
+  std::size_t start = 0, end = 0;
+  std::function<void(const std::vector<KeyShare>&)> cut;
 };
 
 // Levels with fewer children than this are stored whenever they fit.
@@ -235,11 +255,13 @@ void set_planned_levels_from(std::uint64_t children);
 // too, the ranks do not share their runs: each rank's level holds only the
 // positions of its run (`held` tells which), and needs only the room for
 // them. With `must_plan`, the level is range-built whatever its size (its
-// parents are one rank's share of their level).
+// parents are one rank's share of their level). With `beside`, a level
+// held in shares is cut alike with that one (HeldBeside).
 new_level generate_or_plan_new_level(growing_cache& cache, std::size_t start, std::size_t end,
                                      int direction, const LegalMoves& legal,
                                      bool never_grown = false, Ranks* ranks = nullptr,
-                                     bool hold_share = false, bool must_plan = false);
+                                     bool hold_share = false, bool must_plan = false,
+                                     const HeldBeside* beside = nullptr);
 
 // Within every run of one position in [begin, end), keeps only the first
 // entry for each last move; compacts in place and returns the new end.

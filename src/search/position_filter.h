@@ -90,6 +90,8 @@ class PositionFilter {
       word.fetch_or(mask, std::memory_order_relaxed);
   }
   void add(const PackedCube& c) { add_key(key_of(c)); }
+  // add_key, for a filter no other thread works on meanwhile.
+  void add_key_alone(std::uint64_t key) { words_[key >> 12] |= mask_of(key); }
   // Adds the positions of entries [begin, end), on every work thread;
   // `staging` as for FilterStaging.
   void add_all(const PackedCube* cubes, std::size_t begin, std::size_t end, int staging = 0);

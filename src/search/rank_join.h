@@ -29,10 +29,15 @@ bool joins_by_parents(const search_side& forward, const search_side& backward);
 // order, up to max_count as join_newest would. Returns the number handed
 // on, the same on every rank.
 //
-// When joins_by_parents: every rank joins the children of the parents it
-// holds with the other side's whole level, and the sequences of all ranks
-// are handed on in the order of one process's join (by meeting position,
-// then by the rank of the parent they come through).
+// When joins_by_parents and the other side's newest level, or the level it
+// grows from, is whole on every rank: every rank joins the children of the
+// parents it holds with the other side's level, and the sequences of all
+// ranks are handed on in the order of one process's join (by meeting
+// position, then by the rank of the parent they come through). When both
+// sides hold their last stored level in shares, cut alike: the children
+// that may meet go, with their parents' entries, to the rank whose share
+// holds their position, which joins them; the sequences of all ranks, in
+// rank order, are those of one process.
 std::int64_t join_over_ranks(Ranks& ranks, const search_side& forward, const search_side& backward,
                              std::int64_t max_count, const SequenceSink& sink, MemoryBudget& budget,
                              RangeJoinOptions options);

@@ -1,6 +1,7 @@
 #include "search/search_side.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <optional>
 #include <span>
@@ -34,6 +35,7 @@ void search_side::restart(std::span<const PackedCube> roots) {
   cache.set_used(roots.size());
   level_ends.assign(1, roots.size());
   held_share.reset();
+  held_cuts.clear();
   rewind();
 }
 
@@ -44,6 +46,7 @@ void search_side::rewind() {
     level_ends.pop_back();
     cache.set_used(level_ends.back());
     held_share.reset();
+    held_cuts.clear();
   }
   depth = 0;
   level_start = 0;
@@ -66,7 +69,26 @@ std::size_t search_side::grow(const LegalMoves& legal, level_step step) {
   return newest_size();
 }
 
-bool search_side::grow_or_plan(const LegalMoves& legal, bool last, Ranks* ranks, bool hold_share) {
+void search_side::keep_share_of_newest(const std::vector<KeyShare>& cuts, int rank) {
+  if (ranges || held_share || levels_ahead() != 0 || level_start == 0 ||
+      static_cast<std::size_t>(rank) >= cuts.size())
+    fail("ERROR: Bug found, a level that cannot be held in shares\n");
+  const KeyShare& share = cuts[static_cast<std::size_t>(rank)];
+  const LevelRange part = share_of_level(newest(), share);
+  PackedCube* const cubes = cache.cubes();
+  if (part.start != level_start && part.end > part.start)
+    std::memmove(static_cast<void*>(cubes + level_start), cubes + part.start,
+                 (part.end - part.start) * sizeof(PackedCube));
+  level_end = level_start + (part.end - part.start);
+  level_ends.back() = level_end;
+  cache.set_used(level_end);
+  cache.shrink_to_used();
+  held_share = share;
+  held_cuts = cuts;
+}
+
+bool search_side::grow_or_plan(const LegalMoves& legal, bool last, Ranks* ranks, bool hold_share,
+                               const HeldBeside* beside) {
   if (ranges) fail(kOutOfMemory);
   bool gave_up = false;
   if (ranks != nullptr && ranks->size() > 1) {
@@ -101,12 +123,13 @@ bool search_side::grow_or_plan(const LegalMoves& legal, bool last, Ranks* ranks,
   const bool parents_held = held_share.has_value();
   new_level level = generate_or_plan_new_level(cache, level_start, level_end, direction, legal,
                                                last || parents_held, ranks,
-                                               hold_share && !parents_held, parents_held);
+                                               hold_share && !parents_held, parents_held, beside);
   if (level.ranges) {
     ranges = std::move(level.ranges);
     return gave_up;
   }
   held_share = level.held;
+  held_cuts = std::move(level.cuts);
   level_start = level_end + 1;
   level_end = level.end;
   level_ends.push_back(level_end);
@@ -265,8 +288,6 @@ double share_fraction(const search_side& side, const KeyShare& share) {
   return std::min(1.0, fraction * 1.1);
 }
 
-// Bytes a filter sized to a level takes per position.
-constexpr std::uint64_t kFilterBytesPerPosition = 2;
 // Bytes per position of a filter of parents one move from kept children:
 // half as many as a level's, for fewer reads from memory; the more
 // parents passing by chance are few beside those passed over.

@@ -43,6 +43,8 @@ struct search_side {
   // range-built level grows from it (whose parents are then that share),
   // and the level is given up by rewind().
   std::optional<KeyShare> held_share;
+  // Then the share of every rank, in rank order.
+  std::vector<KeyShare> held_cuts;
 
   search_side(const Cube& root, int direction, MemoryBudget& budget);
   // A side with several roots, all in level 0: distinct packed cubes (last
@@ -66,11 +68,16 @@ struct search_side {
   // range-built even when it fits: its joins are cheaper than storing it.
   // On several `ranks`, large levels are built in shares
   // (generate_or_plan_new_level); with `hold_share`, a large stored level
-  // is then held in shares (held_share). Every rank grows the level when
+  // is then held in shares (held_share), cut alike with `beside` when
+  // given (HeldBeside). Every rank grows the level when
   // one has not kept it from an earlier search, and the others give up the
   // stored levels they have kept from there on: then it returns true.
   bool grow_or_plan(const LegalMoves& legal, bool last = false, Ranks* ranks = nullptr,
-                    bool hold_share = false);
+                    bool hold_share = false, const HeldBeside* beside = nullptr);
+  // Keeps only this rank's share (cuts[rank], of every rank's `cuts`) of
+  // the newest level, stored whole, which is then held in shares; gives
+  // back the room of the rest.
+  void keep_share_of_newest(const std::vector<KeyShare>& cuts, int rank);
   bool range_built() const { return ranges != nullptr; }
 
   // Back to level 0 for a new search with the same roots, direction and
@@ -158,6 +165,9 @@ struct RangeJoinOptions {
   // (tests turn it off to compare).
   bool near_parents = true;
 };
+
+// Bytes a filter sized to a level takes per position.
+inline constexpr std::uint64_t kFilterBytesPerPosition = 2;
 
 // The bytes a join of range-built levels holds the children it keeps in,
 // out of `remaining` bytes: half, so that they can be sorted out of them.
