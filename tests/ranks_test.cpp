@@ -154,6 +154,24 @@ INSTANTIATE_TEST_SUITE_P(Ranks, SearchesOnRanks, ::testing::ValuesIn(kRankCases)
                            return std::string(info.param.name);
                          });
 
+// Holds both last stored levels in shares while it lives (also when a
+// test ends early), and the levels built in shares and left range-built
+// from small sizes.
+struct BothLevelsHeld {
+  BothLevelsHeld() {
+    set_shared_levels_from(std::size_t{1} << 12);
+    set_planned_levels_from(std::uint64_t{1} << 12);
+    set_hold_both_levels(true);
+  }
+  ~BothLevelsHeld() {
+    set_hold_both_levels(false);
+    set_planned_levels_from(0);
+    set_shared_levels_from(0);
+  }
+  BothLevelsHeld(const BothLevelsHeld&) = delete;
+  BothLevelsHeld& operator=(const BothLevelsHeld&) = delete;
+};
+
 // A level range-built from a level held in shares: the children of each
 // rank's parents that lie in another rank's share are sent there to be
 // tested against that rank's filter of the other side's level. With
@@ -186,9 +204,7 @@ TEST(SearchesOnRanks, ChildrenRoutedToTheRanksOwningThem) {
       {"R U F' L2 D B' R2 U' set d 9 set n 5 solve", 0, false},
       {"R U F' L2 D B' R2 U' set d 10 set n 5 solve", 0, true},
   };
-  set_shared_levels_from(std::size_t{1} << 12);
-  set_planned_levels_from(std::uint64_t{1} << 12);
-  set_hold_both_levels(true);
+  const BothLevelsHeld held;
   for (const Case& c : cases) {
     const auto setup = [&c](Interpreter& interpreter) {
       interpreter.session().set_filter_bits(c.filter_bits);
@@ -208,9 +224,6 @@ TEST(SearchesOnRanks, ChildrenRoutedToTheRanksOwningThem) {
       }
     }
   }
-  set_hold_both_levels(false);
-  set_planned_levels_from(0);
-  set_shared_levels_from(0);
 }
 
 // With both last stored levels held in shares and little memory, a key
@@ -222,8 +235,7 @@ TEST(SearchesOnRanks, ChildrenRoutedToTheRanksOwningThem) {
 // finer, and the search ends out of memory where one process's does not.)
 TEST(SearchesOnRanks, BothLevelsHeldInLittleMemory) {
   const char* inputs[] = {"set d 10 solve", "R U F' L2 D B' R2 U' F D set d 10 solve"};
-  set_shared_levels_from(std::size_t{1} << 12);
-  set_hold_both_levels(true);
+  const BothLevelsHeld held;
   for (const char* input : inputs) {
     std::uint64_t ranges_with_room = 0;
     for (std::size_t budget :
@@ -247,8 +259,6 @@ TEST(SearchesOnRanks, BothLevelsHeldInLittleMemory) {
       }
     }
   }
-  set_hold_both_levels(false);
-  set_shared_levels_from(0);
 }
 
 // Ranks cut a range-built level's join with the other side's stored level
