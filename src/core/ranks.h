@@ -114,18 +114,23 @@ inline std::vector<std::string> all_gather_or_fail(Ranks& ranks, const std::stri
   return all;
 }
 
+// Runs `step` on this rank alone: the failure it ended with, if any.
+template <typename Step>
+std::optional<Failure> failure_of(Step&& step) {
+  try {
+    step();
+  } catch (const Failure& failure) {
+    return failure;
+  }
+  return std::nullopt;
+}
+
 // Runs `step` on every rank and ends it alike on all: when it fails on
 // any, every rank throws the failure of the lowest that failed. `step`
 // must not gather.
 template <typename Step>
 void all_or_none(Ranks& ranks, Step&& step) {
-  std::optional<Failure> failed;
-  try {
-    step();
-  } catch (const Failure& failure) {
-    failed = failure;
-  }
-  all_gather_or_fail(ranks, std::string(), failed);
+  all_gather_or_fail(ranks, std::string(), failure_of(step));
 }
 
 }  // namespace tessel

@@ -246,6 +246,24 @@ std::size_t routing_room(const search_side& side, std::size_t per_round) {
   return per_round * std::max(1u, side.ranges->legal_move_count());
 }
 
+// One round of routing: the children of this rank's next `per_round`
+// parents of `side`'s range-built level (from `at`, moved on; none once
+// they are all made) are made into `children`, and the mixes of those
+// outside its share go to `mixes`, a part per rank owning them.
+void mix_next_round(const search_side& side, const RankShares& shares, std::size_t per_round,
+                    std::size_t& at, PackedCube* children,
+                    std::vector<std::vector<std::uint64_t>>& mixes) {
+  for (auto& part : mixes) part.clear();
+  const range_built_level& level = *side.ranges;
+  if (at >= level.parent_end()) return;
+  const std::size_t next = std::min(level.parent_end(), at + per_round);
+  const std::size_t made = level.children_of_parents(side.cache.cubes(), at, next, children);
+  at = next;
+  for (std::size_t i = 0; i < made; ++i)
+    if (!shares.mine().holds(children[i]))
+      mixes[shares.owner(children[i])].push_back(PositionFilter::mix_of(children[i]));
+}
+
 // Adds to `filter` the children in this rank's share of every rank's
 // parents of `side`'s range-built level (grown from this rank's share of
 // its parents): those of its own parents here, on every work thread; those
@@ -259,21 +277,12 @@ void add_children_over_ranks(Ranks& ranks, const search_side& side, const RankSh
                              PackedCube* children) {
   const range_built_level& level = *side.ranges;
   level.add_children(side.cache.cubes(), filter, shares.mine(), staging);
-  const std::size_t end = level.parent_end();
   const std::size_t n = shares.size();
   std::vector<std::vector<std::uint64_t>> mixes(n);
   std::vector<std::string> parts(n);
   std::size_t at = level.parent_start();
   for (std::uint64_t round = 0; round < shares.rounds(); ++round) {
-    for (auto& part : mixes) part.clear();
-    if (at < end) {
-      const std::size_t next = std::min(end, at + per_round);
-      const std::size_t made = level.children_of_parents(side.cache.cubes(), at, next, children);
-      at = next;
-      for (std::size_t i = 0; i < made; ++i)
-        if (!shares.mine().holds(children[i]))
-          mixes[shares.owner(children[i])].push_back(PositionFilter::mix_of(children[i]));
-    }
+    mix_next_round(side, shares, per_round, at, children, mixes);
     for (std::size_t r = 0; r < n; ++r) write_mixes(parts[r], mixes[r]);
     for (const std::string& part : ranks.exchange(parts)) {
       read_mixes(part, mixes[0]);
@@ -298,13 +307,7 @@ bool fit_on_all(Ranks& ranks, std::optional<Failure> failed) {
 // Runs `step` on every rank: whether it found the room on all of them.
 template <typename Step>
 bool fit_on_all(Ranks& ranks, Step&& step) {
-  std::optional<Failure> failed;
-  try {
-    step();
-  } catch (const Failure& failure) {
-    failed = failure;
-  }
-  return fit_on_all(ranks, failed);
+  return fit_on_all(ranks, failure_of(step));
 }
 
 // Children kept by sift_over_ranks: each child, then its place in the
@@ -568,13 +571,14 @@ void add_parents_over_ranks(Ranks& ranks, const RankShares& shares, const search
   std::vector<std::vector<std::uint64_t>> mixes(n);
   std::vector<std::string> parts(n);
   std::vector<std::uint64_t> got;
+  // Each child's parents in this share added once the next child's have
+  // been fetched.
+  std::vector<std::uint64_t> pending, keys;
   std::size_t at = 0;
   const std::uint64_t rounds = kept_rounds(ranks, kept.size());
   for (std::uint64_t round = 0; round < rounds; ++round) {
     for (auto& part : mixes) part.clear();
-    // Each child's parents in this share added once the next child's have
-    // been fetched.
-    std::vector<std::uint64_t> pending, keys;
+    pending.clear();
     for (const std::size_t last = std::min(kept.size(), at + kRoutedKept); at < last; ++at) {
       const unsigned count = level.parents_of(kept.child(at), parents.data());
       keys.clear();
@@ -1062,17 +1066,8 @@ void route_children(Ranks& ranks, const search_side& held, const search_side& ot
   std::vector<std::string> parts(n);
   std::vector<std::uint64_t> keys;
   std::size_t at = level.parent_start();
-  const std::size_t end = level.parent_end();
   for (std::uint64_t round = 0; round < shares.rounds(); ++round) {
-    for (auto& part : mixes) part.clear();
-    if (at < end) {
-      const std::size_t next = std::min(end, at + per_round);
-      const std::size_t made = level.children_of_parents(held.cache.cubes(), at, next, children);
-      at = next;
-      for (std::size_t i = 0; i < made; ++i)
-        if (!mine.holds(children[i]))
-          mixes[shares.owner(children[i])].push_back(PositionFilter::mix_of(children[i]));
-    }
+    mix_next_round(held, shares, per_round, at, children, mixes);
     for (std::size_t r = 0; r < n; ++r) write_mixes(parts[r], mixes[r]);
     const std::vector<std::string> received = ranks.exchange(parts);
     // Those that may meet, back to their senders.
