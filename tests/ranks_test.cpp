@@ -182,12 +182,15 @@ struct BothLevelsHeld {
 // SameOutputAsOneProcess). Every rank prints
 // what one process prints, also where filters of a few bits let most
 // children pass by chance, and where a limit stops the sequences on a
-// later rank.
+// later rank. With filters staged in slots of a few keys (`staging`), the
+// filter a join fills for the next is set in many rounds, which end in
+// the middle of routing rounds.
 TEST(SearchesOnRanks, ChildrenRoutedToTheRanksOwningThem) {
   struct Case {
     const char* input;
     int filter_bits;
     bool both_held;
+    int staging = 0;
   };
   const Case cases[] = {
       {"R U F' L2 D B' R2 U' F set d 9 solve", 0, false},
@@ -203,11 +206,15 @@ TEST(SearchesOnRanks, ChildrenRoutedToTheRanksOwningThem) {
       {"init_empty_cube add_f2l R U M' U2 r set_gen RUrMx set d 10 solve", 0, true},
       {"R U F' L2 D B' R2 U' set d 9 set n 5 solve", 0, false},
       {"R U F' L2 D B' R2 U' set d 10 set n 5 solve", 0, true},
+      {"R U F' L2 D B' R2 U' F D set d 10 solve", 0, true, 64},
+      {"set d 10 set n 700 solve", 12, true, 200},
+      {"R2 U F2 D' L2 B2 U set_gen R2L2F2B2DU set d 12 solve", 0, true, 64},
   };
   const BothLevelsHeld held;
   for (const Case& c : cases) {
     const auto setup = [&c](Interpreter& interpreter) {
       interpreter.session().set_filter_bits(c.filter_bits);
+      interpreter.session().set_filter_staging(c.staging);
     };
     const auto alone = test::run_on_ranks(c.input, {}, 1, setup)[0];
     ASSERT_EQ(alone.status, 0) << c.input;
@@ -221,6 +228,9 @@ TEST(SearchesOnRanks, ChildrenRoutedToTheRanksOwningThem) {
         EXPECT_EQ(results[r].status, 0);
         EXPECT_EQ(results[r].stats.held, c.both_held ? 2u : 1u);
         EXPECT_GT(results[r].stats.routed, 0u);
+        if (c.staging != 0) {
+          EXPECT_GT(results[r].stats.prepared, 0u);
+        }
       }
     }
   }

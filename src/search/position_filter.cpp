@@ -124,7 +124,7 @@ constexpr std::uint32_t kLeastSlots = 1024;
 }  // namespace
 
 FilterStaging::FilterStaging(const PositionFilter& filter, unsigned parts, bool numbered,
-                             int staging)
+                             int staging, std::size_t most_bytes)
     : filter_(filter), parts_(parts), numbered_(numbered) {
   if (staging < 0 || parts == 0) return;
   // Regions of 2^region_bits words, or larger ones where there would be
@@ -146,8 +146,10 @@ FilterStaging::FilterStaging(const PositionFilter& filter, unsigned parts, bool 
     if (slots <= kMostPerStep) return;
   } else {
     if (filter.bytes_ <= kMostUnstagedBytes) return;
-    // At most half the filter's size, and an eighth of what is left.
-    const std::size_t bytes = std::min(filter.bytes_ / 2, filter.budget_.remaining() / 8);
+    // At most half the filter's size (or most_bytes), and an eighth of
+    // what is left.
+    const std::size_t bytes = std::min(most_bytes != 0 ? most_bytes : filter.bytes_ / 2,
+                                       filter.budget_.remaining() / 8);
     slots = std::min<std::size_t>(kMostSlots, bytes / (per_key * parts * regions_));
     if (slots < kLeastSlots) return;
   }

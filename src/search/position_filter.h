@@ -120,9 +120,11 @@ class FilterStaging {
   // stages, with slots of about n keys (tests).
   //
   // Staging for `parts` parts, each key with a number when `numbered` (so
-  // that a test can tell a part which of its keys passed). empty() when the
-  // filter is not staged.
-  FilterStaging(const PositionFilter& filter, unsigned parts, bool numbered, int staging = 0);
+  // that a test can tell a part which of its keys passed), in at most
+  // `most_bytes` when not 0 (else half the filter's size) when `staging`
+  // is 0. empty() when the filter is not staged.
+  FilterStaging(const PositionFilter& filter, unsigned parts, bool numbered, int staging = 0,
+                std::size_t most_bytes = 0);
   ~FilterStaging();
   FilterStaging(const FilterStaging&) = delete;
   FilterStaging& operator=(const FilterStaging&) = delete;

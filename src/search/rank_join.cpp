@@ -382,10 +382,12 @@ class KeptChildren {
 // `children` made (room for the children of `per_round` parents); a rank
 // out of memory for its kept children goes on taking part and keeps no
 // more. Returns whether every rank kept them all.
+// A large `fill` is staged (`staging` as for FilterStaging) when there is
+// no `near`.
 bool sift_over_ranks(Ranks& ranks, const search_side& side, const RankShares& shares,
                      const PositionFilter& keep, PositionFilter* fill, const KeyShare& range,
                      std::size_t per_round, PackedCube* children, KeptChildren& kept,
-                     const PositionFilter* near = nullptr) {
+                     int staging, const PositionFilter* near = nullptr) {
   const range_built_level& level = *side.ranges;
   const PackedCube* cubes = side.cache.cubes();
   const KeyShare& mine = shares.mine();
@@ -413,77 +415,26 @@ bool sift_over_ranks(Ranks& ranks, const search_side& side, const RankShares& sh
       failed = failure;
     }
   };
-  // A child in this rank's share, with its order and keys.
-  struct Local {
-    PackedCube child;
-    std::uint64_t order, keep, fill;
+  // A child outside this rank's share: its mix goes to its owner when the
+  // owner may keep it or fills its filter with it.
+  const auto send_child = [&](const PackedCube& child, std::uint64_t at) {
+    if (fill == nullptr && !range.holds(child)) return;
+    const std::size_t owner = shares.owner(child);
+    mixes[owner].push_back(PositionFilter::mix_of(child));
+    sent[owner].push_back(static_cast<std::uint32_t>(outside.size()));
+    outside.push_back(child);
+    outside_order.push_back(at);
   };
-  constexpr std::size_t kAhead = 32;  // children whose filter words are fetched together
-  std::array<Local, kAhead> groups[2];
-  std::size_t held_in[2] = {0, 0};
-  unsigned current = 0;
-  const auto work_group = [&](unsigned g) {
-    for (std::size_t k = 0; k < held_in[g]; ++k) {
-      const Local& l = groups[g][k];
-      if (fill != nullptr) fill->add_key_alone(l.fill);
-      if (keep.may_hold_key(l.keep) && range.holds(l.child)) keep_child(l.child, l.order);
-    }
-    held_in[g] = 0;
-  };
-  std::size_t at = level.parent_start();
-  for (std::uint64_t round = 0; round < shares.rounds(); ++round) {
+  const auto start_round = [&] {
     for (std::size_t r = 0; r < n; ++r) {
       mixes[r].clear();
       sent[r].clear();
     }
     outside.clear();
     outside_order.clear();
-    const std::size_t next = std::min(end, at + per_round);
-    while (at < next) {
-      const std::size_t block_end = std::min(next, at + kParentBlock);
-      std::size_t made = 0;
-      for (; at < block_end; ++at) {
-        if (near != nullptr && !near->may_hold(cubes[at])) continue;
-        const std::size_t first = made;
-        made += level.children_of_parents(cubes, at, at + 1, children + made);
-        for (std::size_t k = first; k < made; ++k) order[k] = (std::uint64_t{at} << 6) | (k - first);
-      }
-      // Groups of children: the filter words of one group's children in
-      // this share are fetched while the group before is tested.
-      for (std::size_t b = 0; b < made; b += kAhead) {
-        const std::size_t group_end = std::min(made, b + kAhead);
-        std::array<Local, kAhead>& group = groups[current];
-        std::size_t& held = held_in[current];
-        held = 0;
-        for (std::size_t i = b; i < group_end; ++i) {
-          const PackedCube& child = children[i];
-          if (!mine.holds(child)) {
-            if (fill != nullptr || range.holds(child)) {
-              const std::size_t owner = shares.owner(child);
-              mixes[owner].push_back(PositionFilter::mix_of(child));
-              sent[owner].push_back(static_cast<std::uint32_t>(outside.size()));
-              outside.push_back(child);
-              outside_order.push_back(order[i]);
-            }
-            continue;
-          }
-          const std::uint64_t x = PositionFilter::mix_of(child);
-          Local& l = group[held++];
-          l.child = child;
-          l.order = order[i];
-          l.keep = keep.key_of_mix(x);
-          keep.prefetch(l.keep);
-          if (fill != nullptr) {
-            l.fill = fill->key_of_mix(x);
-            fill->prefetch(l.fill);
-          }
-        }
-        current ^= 1;
-        work_group(current);
-      }
-    }
-    // The last group of the round.
-    work_group(current ^ 1);
+  };
+  // The round's mixes to their owners, which test them and answer.
+  const auto end_round = [&] {
     for (std::size_t r = 0; r < n; ++r) write_mixes(parts[r], mixes[r]);
     const std::vector<std::string> received = ranks.exchange(parts);
     // Which of them pass here, back to their senders (the children of
@@ -522,6 +473,133 @@ bool sift_over_ranks(Ranks& ranks, const search_side& side, const RankShares& sh
         if (range.holds(outside[i])) keep_child(outside[i], outside_order[i]);
       }
     }
+  };
+
+  std::size_t at = level.parent_start();
+  std::optional<FilterStaging> fill_staged;
+  // In an eighth of the filter's size: more rounds, each cheap, and the
+  // rank's peak stays low.
+  if (fill != nullptr && near == nullptr)
+    fill_staged.emplace(*fill, 1, false, staging, fill->size_in_bits() / 64);
+  if (fill_staged && !fill_staged->empty()) {
+    // `fill` staged: the keys of the children in this rank's share are
+    // staged over many parents, routing rounds included, and set region
+    // by region whenever the staging is nearly full. `keep` is read at
+    // random, a few children ahead.
+    struct Waiting {
+      PackedCube child;
+      std::uint64_t order, key;
+    };
+    constexpr std::size_t kWaiting = 16;
+    std::array<Waiting, kWaiting> waiting;
+    std::size_t waiting_at = 0;
+    const auto test_waiting = [&](const Waiting& w) {
+      if (keep.may_hold_key(w.key) && range.holds(w.child)) keep_child(w.child, w.order);
+    };
+    std::array<PackedCube, kMoveCount> made;
+    std::array<std::uint64_t, kMoveCount> fill_keys;
+    std::uint64_t round = 0;
+    std::size_t next = std::min(end, at + per_round);
+    start_round();
+    const auto produce = [&](unsigned) {
+      bool room = true;
+      while (round < shares.rounds()) {
+        for (; room && at < next; ++at) {
+          const std::size_t count = level.children_of_parents(cubes, at, at + 1, made.data());
+          unsigned local = 0;
+          for (std::size_t k = 0; k < count; ++k) {
+            const PackedCube& child = made[k];
+            const std::uint64_t order = (std::uint64_t{at} << 6) | k;
+            if (!mine.holds(child)) {
+              send_child(child, order);
+              continue;
+            }
+            const std::uint64_t x = PositionFilter::mix_of(child);
+            fill_keys[local++] = fill->key_of_mix(x);
+            Waiting& w = waiting[waiting_at++ % kWaiting];
+            if (waiting_at > kWaiting) test_waiting(w);
+            w = {child, order, keep.key_of_mix(x)};
+            keep.prefetch(w.key);
+          }
+          room &= fill_staged->stage(0, fill_keys.data(), local);
+        }
+        if (at < next) return true;
+        end_round();
+        if (++round < shares.rounds()) {
+          start_round();
+          next = std::min(end, at + per_round);
+        }
+      }
+      for (std::size_t i = waiting_at > kWaiting ? waiting_at - kWaiting : 0; i < waiting_at; ++i)
+        test_waiting(waiting[i % kWaiting]);
+      return false;
+    };
+    FilterStaging::run_together(&*fill_staged, fill, nullptr, produce, {}, {});
+    if (!fit_on_all(ranks, failed)) return false;
+    kept.arrange();
+    return true;
+  }
+
+  // A child in this rank's share, with its order and keys.
+  struct Local {
+    PackedCube child;
+    std::uint64_t order, keep, fill;
+  };
+  constexpr std::size_t kAhead = 32;  // children whose filter words are fetched together
+  std::array<Local, kAhead> groups[2];
+  std::size_t held_in[2] = {0, 0};
+  unsigned current = 0;
+  const auto work_group = [&](unsigned g) {
+    for (std::size_t k = 0; k < held_in[g]; ++k) {
+      const Local& l = groups[g][k];
+      if (fill != nullptr) fill->add_key_alone(l.fill);
+      if (keep.may_hold_key(l.keep) && range.holds(l.child)) keep_child(l.child, l.order);
+    }
+    held_in[g] = 0;
+  };
+  for (std::uint64_t round = 0; round < shares.rounds(); ++round) {
+    start_round();
+    const std::size_t next = std::min(end, at + per_round);
+    while (at < next) {
+      const std::size_t block_end = std::min(next, at + kParentBlock);
+      std::size_t made = 0;
+      for (; at < block_end; ++at) {
+        if (near != nullptr && !near->may_hold(cubes[at])) continue;
+        const std::size_t first = made;
+        made += level.children_of_parents(cubes, at, at + 1, children + made);
+        for (std::size_t k = first; k < made; ++k) order[k] = (std::uint64_t{at} << 6) | (k - first);
+      }
+      // Groups of children: the filter words of one group's children in
+      // this share are fetched while the group before is tested.
+      for (std::size_t b = 0; b < made; b += kAhead) {
+        const std::size_t group_end = std::min(made, b + kAhead);
+        std::array<Local, kAhead>& group = groups[current];
+        std::size_t& held = held_in[current];
+        held = 0;
+        for (std::size_t i = b; i < group_end; ++i) {
+          const PackedCube& child = children[i];
+          if (!mine.holds(child)) {
+            send_child(child, order[i]);
+            continue;
+          }
+          const std::uint64_t x = PositionFilter::mix_of(child);
+          Local& l = group[held++];
+          l.child = child;
+          l.order = order[i];
+          l.keep = keep.key_of_mix(x);
+          keep.prefetch(l.keep);
+          if (fill != nullptr) {
+            l.fill = fill->key_of_mix(x);
+            fill->prefetch(l.fill);
+          }
+        }
+        current ^= 1;
+        work_group(current);
+      }
+    }
+    // The last group of the round.
+    work_group(current ^ 1);
+    end_round();
   }
   if (!fit_on_all(ranks, failed)) return false;
   kept.arrange();
@@ -928,7 +1006,7 @@ std::int64_t join_at_owners(Ranks& ranks, const search_side& forward, const sear
     std::optional<KeptChildren> kept[2];
     all_or_none(ranks, [&] { kept[0].emplace(budget); });
     bool fits = sift_over_ranks(ranks, first, shares, *filter, fill, range, per_round,
-                                room->data(), *kept[0]);
+                                room->data(), *kept[0], options.filter_staging);
     // The next join's filter is whole after one pass.
     fill = nullptr;
     // Made again should a range after this one need it.
@@ -959,7 +1037,8 @@ std::int64_t join_at_owners(Ranks& ranks, const search_side& forward, const sear
           if (options.near_joins != nullptr) ++*options.near_joins;
         }
         fits = sift_over_ranks(ranks, second, shares, *near, nullptr, range, per_round,
-                               room->data(), *kept[1], parents ? &*parents : nullptr);
+                               room->data(), *kept[1], options.filter_staging,
+                               parents ? &*parents : nullptr);
         if (options.kept != nullptr) *options.kept += kept[1]->size();
         if (fits) {
           // Of the first side's kept children, those the second side's
