@@ -181,6 +181,25 @@ void read_mixes(const std::string& part, std::vector<std::uint64_t>& mixes) {
   if (!part.empty()) std::memcpy(mixes.data(), part.data(), part.size());
 }
 
+// The answer to a routed part: the indices, in it, of the items that
+// passed. `out` holds them alone.
+void write_indices(std::string& out, const std::vector<std::uint32_t>& indices) {
+  out.assign(reinterpret_cast<const char*>(indices.data()), indices.size() * sizeof(std::uint32_t));
+}
+
+// Calls use(i) for each index i an answer holds, to a part of `sent` items.
+template <typename Use>
+void read_indices(const std::string& answer, std::size_t sent, Use&& use) {
+  if (answer.size() % sizeof(std::uint32_t) != 0)
+    fail("ERROR: Bug found, a routed part is cut short\n");
+  for (std::size_t a = 0; a < answer.size(); a += sizeof(std::uint32_t)) {
+    std::uint32_t which = 0;
+    std::memcpy(&which, answer.data() + a, sizeof which);
+    if (which >= sent) fail("ERROR: Bug found, a routed part is cut short\n");
+    use(which);
+  }
+}
+
 // Every rank's share of the keys, in rank order, and the most rounds any
 // rank asks for. Gathered from every rank (failing on all of them when one
 // has failed before), and checked to cover every key, one share after
@@ -457,21 +476,14 @@ bool sift_over_ranks(Ranks& ranks, const search_side& side, const RankShares& sh
         if (fill != nullptr) fill->add_key_alone(got[i]);
         if (keep.may_hold_key(keys[i])) passed.push_back(static_cast<std::uint32_t>(i));
       }
-      parts[r].assign(reinterpret_cast<const char*>(passed.data()),
-                      passed.size() * sizeof(std::uint32_t));
+      write_indices(parts[r], passed);
     }
     const std::vector<std::string> answers = ranks.exchange(parts);
     for (std::size_t r = 0; r < n; ++r) {
-      const std::string& answer = answers[r];
-      if (answer.size() % sizeof(std::uint32_t) != 0)
-        fail("ERROR: Bug found, a routed part is cut short\n");
-      for (std::size_t a = 0; a < answer.size(); a += sizeof(std::uint32_t)) {
-        std::uint32_t which = 0;
-        std::memcpy(&which, answer.data() + a, sizeof which);
-        if (which >= sent[r].size()) fail("ERROR: Bug found, a routed part is cut short\n");
+      read_indices(answers[r], sent[r].size(), [&](std::uint32_t which) {
         const std::uint32_t i = sent[r][which];
         if (range.holds(outside[i])) keep_child(outside[i], outside_order[i]);
-      }
+      });
     }
   };
 
@@ -720,19 +732,14 @@ void keep_passing_over_ranks(Ranks& ranks, const RankShares& shares, Holds&& hol
         position.lo = read_u64(received[r], p);
         if (holds(position)) passed.push_back(i);
       }
-      parts[r].assign(reinterpret_cast<const char*>(passed.data()),
-                      passed.size() * sizeof(std::uint32_t));
+      write_indices(parts[r], passed);
     }
     const std::vector<std::string> answers = ranks.exchange(parts);
     for (std::size_t r = 0; r < n; ++r) {
-      for (std::size_t a = 0; a + sizeof(std::uint32_t) <= answers[r].size();
-           a += sizeof(std::uint32_t)) {
-        std::uint32_t which = 0;
-        std::memcpy(&which, answers[r].data() + a, sizeof which);
-        if (which >= sent[r].size()) fail("ERROR: Bug found, a routed part is cut short\n");
+      read_indices(answers[r], sent[r].size(), [&](std::uint32_t which) {
         const std::size_t i = first + sent[r][which];
         passing[i >> 6] |= std::uint64_t{1} << (i & 63);
-      }
+      });
     }
   }
   kept.keep_only(passing);
